@@ -1,0 +1,30 @@
+#include "flv/audio.h"
+
+#include "flv/fields.h"
+#include "flv/output.h"
+#include "log.h"
+
+namespace {
+
+// SoundFormat 3 (PCM, little-endian) in bits 7-4, SoundRate 3 (44 kHz) in
+// bits 3-2, SoundSize 1 (16-bit) in bit 1, SoundType 1 (stereo) in bit 0.
+constexpr std::uint8_t kPcmLe44k16Stereo = 3 << 4 | 3 << 2 | 1 << 1 | 1;
+
+std::uint8_t audioHeader = 0;
+std::uint32_t nrAudioFrame = 0;
+
+}  // namespace
+
+void makeSoundPropertiesByte() { audioHeader = kPcmLe44k16Stereo; }
+
+void processAudioU16(std::uint32_t time, std::uint32_t size, const std::uint8_t* data) {
+  logLine("Audio - time:%u - count:%u - tam:%u\n", time, nrAudioFrame, size);
+  ++nrAudioFrame;
+  writeTagHeader(flv::kTagAudio, size + 1, time);
+  writeByte(audioHeader);
+  writeBytes(data, size);
+}
+
+std::uint32_t audioPieceTime(std::uint32_t time, std::uint64_t offset) {
+  return static_cast<std::uint32_t>(time + offset * 1000 / flv::kPcmBytesPerSecond);
+}
