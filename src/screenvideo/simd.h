@@ -1,0 +1,17 @@
+// The two inner loops of the encoder, with x86 SIMD versions picked at run
+// time and portable fallbacks for every other machine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Appends one image row of a block: each pixel's blue, green, red (stream
+// bytes 3, 2, 1). May write up to 4 bytes past dst + 3 * width: the caller
+// keeps that room and fills it afterwards.
+void gatherRow(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width);
+
+// Adler-32 of a block of at most 3,072 bytes, as zlib's adler32(1, ...) gives it.
+std::uint32_t blockAdler32(const std::uint8_t* data, std::size_t n);
+
+constexpr std::size_t kGatherOverrun = 4;
+constexpr std::size_t kMaxAdlerBlock = 5552;  // zlib's NMAX: no reduction needed below it
