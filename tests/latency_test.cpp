@@ -1,0 +1,95 @@
+// Live use: each record's tag reaches the consumer while the producer still
+// holds the pipe open, before the next record is sent.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/capture.h"
+#include "support/flv_expect.h"
+#include "support/run.h"
+
+namespace {
+
+class LiveFilter {
+ public:
+  LiveFilter() {
+    int in[2], out[2];
+    EXPECT_EQ(::pipe(in), 0);
+    EXPECT_EQ(::pipe(out), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], 0);
+      ::dup2(out[1], 1);
+      int devnull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devnull, 2);
+      ::close(in[1]);
+      ::close(out[0]);
+      ::execl(filterPath().c_str(), "cap2flv", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    toFilter_ = in[1];
+    fromFilter_ = out[0];
+  }
+  ~LiveFilter() {
+    if (toFilter_ >= 0) ::close(toFilter_);
+    ::close(fromFilter_);
+    int status;
+    ::waitpid(pid_, &status, 0);
+  }
+  void send(const Bytes& bytes) { ASSERT_EQ(::write(toFilter_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void closeInput() {
+    ::close(toFilter_);
+    toFilter_ = -1;
+  }
+  // Reads exactly n bytes, waiting at most a generous 20 s for each chunk;
+  // returns what arrived.
+  Bytes receive(std::size_t n) {
+    Bytes got;
+    std::uint8_t buf[65536];
+    while (got.size() < n) {
+      pollfd p{fromFilter_, POLLIN, 0};
+      if (::poll(&p, 1, 20000) <= 0) break;
+      ssize_t r = ::read(fromFilter_, buf, std::min(sizeof buf, n - got.size()));
+      if (r <= 0) break;
+      got.insert(got.end(), buf, buf + r);
+    }
+    return got;
+  }
+  bool atEnd() {
+    std::uint8_t b;
+    return ::read(fromFilter_, &b, 1) == 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int toFilter_ = -1, fromFilter_ = -1;
+};
+
+TEST(Latency, EachTagLeavesBeforeTheNextRecordIsSent) {
+  const std::uint32_t w = 64, h = 48;
+  const std::size_t frameTag = 15 + 5 + 4 * 13 + 3 * w * h;
+  LiveFilter filter;
+  filter.send(Capture(w, h).bytes());
+  EXPECT_EQ(filter.receive(145), flvStart(w, h)) << "the FLV start leaves before the first record";
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    Bytes video = Capture(w, h).video(40 * i, randomBytes(4 * w * h, i)).bytes();
+    filter.send(slice(video, 8, video.size() - 8));
+    const Bytes tag = filter.receive(frameTag);
+    ASSERT_EQ(tag.size(), frameTag) << "video tag " << i << " held back";
+    EXPECT_EQ(tag[4], 9);
+    Bytes audio = Capture(w, h).audio(40 * i, randomBytes(7056, 100 + i)).bytes();
+    filter.send(slice(audio, 8, audio.size() - 8));
+    const Bytes audioTag = filter.receive(15 + 1 + 7056);
+    ASSERT_EQ(audioTag.size(), 15u + 1 + 7056) << "audio tag " << i << " held back";
+    EXPECT_EQ(audioTag[4], 8);
+  }
+  filter.closeInput();
+  EXPECT_EQ(filter.receive(4), be(11 + 1 + 7056, 4));
+  EXPECT_TRUE(filter.atEnd());
+}
+
+}  // namespace
