@@ -3,6 +3,7 @@
 // The run control: reads the capture header and one record at a time, checks
 // each record before anything of it is written, hands it to the tag writers,
 // owns the working buffers and ends every run in jobdone.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -27,10 +28,14 @@ std::uint64_t expectedVideoSize = 0;
 bool flvStarted = false;
 
 // Working buffers, allocated once the frame size is known.
-std::uint8_t* pixelData = nullptr;  // the current frame, as read
+// pixelData holds the bands of the current frame as they arrive, a few
+// hundred KiB at a time, so each band is coded while still in cache;
+// frameData collects the coded frame until it is whole.
+std::uint8_t* pixelData = nullptr;
 std::size_t pixelDataSize = 0;
-std::uint8_t* frameData = nullptr;  // the current frame, coded
+std::uint8_t* frameData = nullptr;
 std::size_t frameDataSize = 0;
+constexpr std::size_t kBandBufferTarget = 256 * 1024;
 // Audio payloads, one piece at a time. Grows with what actually arrives
 // (never with what a record merely declares), up to one piece.
 std::uint8_t* audioData = nullptr;
@@ -77,7 +82,10 @@ std::uint8_t* allocate(std::size_t size) {
 }
 
 void createBuffers() {
-  pixelDataSize = static_cast<std::size_t>(expectedVideoSize);
+  // Whole bands only: as many as fit the target, at least one.
+  const std::size_t bandBytes = screenvideo::kBytesPerInputPixel * screenvideo::kBlockSide * std::size_t{w};
+  const std::size_t bands = bandBytes == 0 || bandBytes >= kBandBufferTarget ? 1 : kBandBufferTarget / bandBytes;
+  pixelDataSize = static_cast<std::size_t>(std::min<std::uint64_t>(bands * bandBytes, expectedVideoSize));
   pixelData = allocate(pixelDataSize);
   frameDataSize = static_cast<std::size_t>(codedFrameSize(w, h));
   frameData = allocate(frameDataSize);
@@ -123,11 +131,25 @@ void readVideo(std::uint32_t time, std::uint32_t size) {
   if (size != expectedVideoSize) {
     fail("ERRO tam:%llu != %u\n", static_cast<unsigned long long>(expectedVideoSize), size);
   }
-  const std::size_t got = readOrFail(pixelData, size);
-  if (got < size) incomplete(capture::kVideoRecord, time, size, got);
-  if (!processVideo(time, pixelData, w, h, frameData, frameDataSize)) {
-    fail("ERRO quadro: %ux%u\n", w, h);
+  writeFrameHeader(w, h, frameData);
+  const std::size_t rowBytes = screenvideo::kBytesPerInputPixel * std::size_t{w};
+  const std::uint32_t bands = w == 0 ? 0 : bandCount(h);
+  std::uint64_t got = 0;
+  for (std::uint32_t k = 0; k < bands;) {
+    const std::uint32_t first = k;
+    std::size_t rows = 0;
+    while (k < bands && (rows + bandRows(h, k)) * rowBytes <= pixelDataSize) rows += bandRows(h, k++);
+    const std::size_t n = rows * rowBytes;
+    const std::size_t r = readOrFail(pixelData, n);
+    got += r;
+    if (r < n) incomplete(capture::kVideoRecord, time, size, got);
+    const std::uint8_t* band = pixelData;
+    for (std::uint32_t b = first; b < k; ++b) {
+      codeBand(band, w, h, b, frameData);
+      band += bandRows(h, b) * rowBytes;
+    }
   }
+  processVideo(time, frameData, static_cast<std::uint32_t>(frameDataSize));
 }
 
 // Reads one piece of an audio record into audioData, growing it as bytes

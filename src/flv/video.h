@@ -1,11 +1,9 @@
 // Video tags: one Screen Video key frame per video record.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
-// Codes the frame in pixelData into frameData, then writes the progress line
-// and one video tag holding it. Returns false, having written nothing, when
-// the frame cannot be coded.
-bool processVideo(std::uint32_t time, const std::uint8_t* pixelData, std::uint32_t w,
-                  std::uint32_t h, std::uint8_t* frameData, std::size_t frameDataSize);
+// Writes the progress line and one video tag holding the coded frame, the
+// first length bytes of frameData. The frame is coded in full before this is
+// called, so a record that fails on the way leaves no half tag behind.
+void processVideo(std::uint32_t time, const std::uint8_t* frameData, std::uint32_t length);

@@ -56,28 +56,42 @@ std::uint64_t codedFrameSize(std::uint32_t w, std::uint32_t h) {
          screenvideo::kBytesPerCodedPixel * std::uint64_t{w} * h;
 }
 
+std::uint32_t bandCount(std::uint32_t h) { return blockCount(h); }
+
+std::uint32_t bandRows(std::uint32_t h, std::uint32_t k) {
+  return k == 0 ? h - kBlockSide * (bandCount(h) - 1) : kBlockSide;
+}
+
+void writeFrameHeader(std::uint32_t w, std::uint32_t h, std::uint8_t* frameData) {
+  frameData[0] = kKeyFrameScreenVideo;
+  putBE(frameData + 1, kBlockSizeCode32 | (w & screenvideo::kMaxImageSide), 2);
+  putBE(frameData + 3, kBlockSizeCode32 | (h & screenvideo::kMaxImageSide), 2);
+}
+
+void codeBand(const std::uint8_t* band, std::uint32_t w, std::uint32_t h, std::uint32_t k, std::uint8_t* frameData) {
+  // Block row r counts from the bottom; every row below it is a full one.
+  const std::uint32_t r = bandCount(h) - 1 - k;
+  const std::uint32_t bh = bandRows(h, k);
+  const std::size_t fullRowBytes =
+      screenvideo::kBlockOverhead * blockCount(w) + screenvideo::kBytesPerCodedPixel * std::size_t{w} * kBlockSide;
+  std::size_t pos = screenvideo::kFrameHeaderSize + r * fullRowBytes;
+  for (std::uint32_t x0 = 0; x0 < w; x0 += kBlockSide) {
+    const std::uint32_t bw = w - x0 < kBlockSide ? w - x0 : kBlockSide;
+    pos += writeBlock(band, w, x0, bh - 1, bw, bh, frameData + pos);
+  }
+}
+
 std::int64_t createFrameData(const std::uint8_t* pixelData, std::uint32_t w, std::uint32_t h,
                              std::uint8_t* frameData, std::size_t frameDataSize) {
   const std::uint64_t total = codedFrameSize(w, h);
   if (total > frameDataSize) return -1;
-
-  frameData[0] = kKeyFrameScreenVideo;
-  putBE(frameData + 1, kBlockSizeCode32 | (w & screenvideo::kMaxImageSide), 2);
-  putBE(frameData + 3, kBlockSizeCode32 | (h & screenvideo::kMaxImageSide), 2);
-  std::size_t pos = screenvideo::kFrameHeaderSize;
-
-  // Block rows from the bottom of the image up, blocks left to right; the
-  // short row, if any, is the top one.
-  const std::uint32_t rows = blockCount(h);
-  const std::uint32_t cols = blockCount(w);
-  for (std::uint32_t r = 0; r < rows; ++r) {
-    const std::uint32_t yBottom = h - 1 - kBlockSide * r;
-    const std::uint32_t bh = yBottom + 1 < kBlockSide ? yBottom + 1 : kBlockSide;
-    for (std::uint32_t c = 0; c < cols; ++c) {
-      const std::uint32_t x0 = kBlockSide * c;
-      const std::uint32_t bw = w - x0 < kBlockSide ? w - x0 : kBlockSide;
-      pos += writeBlock(pixelData, w, x0, yBottom, bw, bh, frameData + pos);
-    }
+  writeFrameHeader(w, h, frameData);
+  if (w == 0) return static_cast<std::int64_t>(total);
+  const std::size_t rowBytes = screenvideo::kBytesPerInputPixel * std::size_t{w};
+  std::size_t y = 0;
+  for (std::uint32_t k = 0; k < bandCount(h); ++k) {
+    codeBand(pixelData + y * rowBytes, w, h, k, frameData);
+    y += bandRows(h, k);
   }
-  return static_cast<std::int64_t>(pos);
+  return static_cast<std::int64_t>(total);
 }

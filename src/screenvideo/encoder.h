@@ -3,6 +3,12 @@
 // Every frame is a key frame in which every 32x32 block is present, each
 // packed as a complete zlib stream at compression level 0 (stored, not
 // compressed). The cost per frame is a gather of pixels and an Adler-32.
+//
+// A frame arrives top row first but Screen Video lists its block rows bottom
+// first. Every block's place in the coded frame follows from w and h alone,
+// so a band of 32 image rows (one block row) can be coded the moment it has
+// arrived, while its pixels are still in cache; the run control does exactly
+// that. createFrameData codes a whole frame held in memory the same way.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +31,24 @@ constexpr std::size_t kBytesPerCodedPixel = 3;
 // 5 + 13 * ceil(w/32) * ceil(h/32) + 3 * w * h.
 std::uint64_t codedFrameSize(std::uint32_t w, std::uint32_t h);
 
-// Codes the w x h frame in pixelData (4 bytes a pixel, top row first: an
-// ignored byte, red, green, blue) into frameData as one Screen Video key frame.
-// Returns the number of bytes written, or -1 when frameDataSize cannot hold
-// the frame (nothing is written then).
+// Number of bands (block rows) of a frame h pixels high.
+std::uint32_t bandCount(std::uint32_t h);
+
+// Image rows in band k, counted from the top: the top band holds what is left
+// over once the bands below it have 32 rows each.
+std::uint32_t bandRows(std::uint32_t h, std::uint32_t k);
+
+// Writes the 5-byte frame header at frameData.
+void writeFrameHeader(std::uint32_t w, std::uint32_t h, std::uint8_t* frameData);
+
+// Codes band k (from the top) of a w x h frame, whose pixels start at band
+// (top row first, 4 bytes a pixel), into its place in frameData, which must
+// hold codedFrameSize(w, h) bytes.
+void codeBand(const std::uint8_t* band, std::uint32_t w, std::uint32_t h, std::uint32_t k, std::uint8_t* frameData);
+
+// Codes the whole w x h frame in pixelData (4 bytes a pixel, top row first:
+// an ignored byte, red, green, blue) into frameData as one Screen Video key
+// frame. Returns the number of bytes written, or -1 when frameDataSize cannot
+// hold the frame (nothing is written then).
 std::int64_t createFrameData(const std::uint8_t* pixelData, std::uint32_t w, std::uint32_t h,
                              std::uint8_t* frameData, std::size_t frameDataSize);
