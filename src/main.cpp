@@ -82,7 +82,9 @@ std::uint8_t* allocate(std::size_t size) {
 }
 
 void createBuffers() {
-  // Whole bands only: as many as fit the target, at least one.
+  // Whole bands only: as many as fit the target, and always at least the
+  // largest band (or the whole frame, when that is smaller). readVideo
+  // relies on every band fitting.
   const std::size_t bandBytes = screenvideo::kBytesPerInputPixel * screenvideo::kBlockSide * std::size_t{w};
   const std::size_t bands = bandBytes == 0 || bandBytes >= kBandBufferTarget ? 1 : kBandBufferTarget / bandBytes;
   pixelDataSize = static_cast<std::size_t>(std::min<std::uint64_t>(bands * bandBytes, expectedVideoSize));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <fcntl.h>
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ class LiveFilter {
     EXPECT_EQ(::pipe(out), 0);
     pid_ = ::fork();
     if (pid_ == 0) {
+      std::signal(SIGPIPE, SIG_DFL);  // as a shell would start it
       ::dup2(in[0], 0);
       ::dup2(out[1], 1);
       int devnull = ::open("/dev/null", O_WRONLY);
@@ -34,13 +36,27 @@ class LiveFilter {
     toFilter_ = in[1];
     fromFilter_ = out[0];
   }
-  ~LiveFilter() {
+  ~LiveFilter() { wait(); }
+  // Closes both pipes and returns the exit status, or 128 + the signal.
+  int wait() {
     if (toFilter_ >= 0) ::close(toFilter_);
+    if (fromFilter_ >= 0) ::close(fromFilter_);
+    toFilter_ = fromFilter_ = -1;
+    if (pid_ > 0) {
+      int status = 0;
+      ::waitpid(pid_, &status, 0);
+      pid_ = -1;
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return status_;
+  }
+  void closeOutput() {
     ::close(fromFilter_);
-    int status;
-    ::waitpid(pid_, &status, 0);
+    fromFilter_ = -1;
   }
   void send(const Bytes& bytes) { ASSERT_EQ(::write(toFilter_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  // Like send, but the filter may be gone already.
+  void offer(const Bytes& bytes) { (void)!::write(toFilter_, bytes.data(), bytes.size()); }
   void closeInput() {
     ::close(toFilter_);
     toFilter_ = -1;
@@ -66,6 +82,7 @@ class LiveFilter {
 
  private:
   pid_t pid_ = -1;
+  int status_ = -1;
   int toFilter_ = -1, fromFilter_ = -1;
 };
 
@@ -90,6 +107,20 @@ TEST(Latency, EachTagLeavesBeforeTheNextRecordIsSent) {
   filter.closeInput();
   EXPECT_EQ(filter.receive(4), be(11 + 1 + 7056, 4));
   EXPECT_TRUE(filter.atEnd());
+}
+
+TEST(Latency, AConsumerThatLeavesEndsTheFilterLikeAnyOther) {
+  // Our own writes to a pipe nobody reads must not kill the test process.
+  auto* previous = std::signal(SIGPIPE, SIG_IGN);
+  LiveFilter filter;
+  filter.send(Capture(8, 8).bytes());
+  EXPECT_EQ(filter.receive(145).size(), 145u);
+  filter.closeOutput();
+  Bytes video = Capture(8, 8).video(0, Bytes(256)).bytes();
+  filter.offer(slice(video, 8, video.size() - 8));
+  filter.offer(slice(video, 8, video.size() - 8));
+  EXPECT_EQ(filter.wait(), 128 + SIGPIPE);
+  std::signal(SIGPIPE, previous);
 }
 
 }  // namespace
