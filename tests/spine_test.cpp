@@ -85,6 +85,15 @@ TEST(Failures, AWriteErrorIsReportedNotHidden) {
   EXPECT_EQ(r.err, startLine(10, 10) + "ERRO escrita: No space left on device\n");
 }
 
+TEST(Failures, AReadErrorIsReportedNotTakenForTheEnd) {
+  RunOptions options;
+  options.stdinPath = tempDir();  // a directory: read() fails with EISDIR
+  RunResult r = runFilter({}, options);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERRO leitura: Is a directory\n");
+  EXPECT_TRUE(r.out.empty());
+}
+
 TEST(Failures, AnUnallocatableWorkingBufferIsReported) {
   if (underAddressSanitizer()) GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
   // A 2560x2160 frame codes to 16 MB: more than

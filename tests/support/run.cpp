@@ -72,7 +72,7 @@ RunResult runProgram(const std::string& program, const Bytes& input, const RunOp
   pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    int in = ::open(inPath.c_str(), O_RDONLY);
+    int in = ::open(options.stdinPath.empty() ? inPath.c_str() : options.stdinPath.c_str(), O_RDONLY);
     int out = ::open(options.stdoutPath.empty() ? outPath.c_str() : options.stdoutPath.c_str(), O_WRONLY | O_TRUNC);
     int err = ::open(errPath.c_str(), O_WRONLY | O_TRUNC);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);

@@ -18,6 +18,7 @@ struct RunOptions {
   std::vector<std::string> args;  // after the program name
   long addressSpaceKiB = 0;       // ulimit -v for the child; 0 for none
   std::string stdoutPath;         // where standard output goes instead of a captured file
+  std::string stdinPath;          // where standard input comes from instead of the given bytes
 };
 
 RunResult runProgram(const std::string& program, const Bytes& input, const RunOptions& options = {});

@@ -18,8 +18,11 @@ std::string brokenRunRule(const RunResult& run) {
   if ((errors == 1) != (run.status == 1)) return "exit status does not match the error lines";
   const FlvReport report = verifyFlv(run.out.data(), run.out.size());
   if (!report.ok) return "malformed output: " + report.error;
-  if (report.empty && !(lines.size() == 1 && lines[0].rfind("ERRO dimensao: ", 0) == 0)) {
-    return "empty output without a refused capture header";
+  // Nothing is written only when the run ends before the FLV start: a
+  // refused capture header, or an input that cannot be read at all.
+  if (report.empty && !(lines.size() == 1 && (lines[0].rfind("ERRO dimensao: ", 0) == 0 ||
+                                              lines[0].rfind("ERRO leitura: ", 0) == 0))) {
+    return "empty output without a refused or unreadable capture header";
   }
   return {};
 }
