@@ -7,8 +7,6 @@
 #include <immintrin.h>
 #endif
 
-namespace {
-
 void gatherRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
   for (std::uint32_t i = 0; i < width; ++i) {
     dst[3 * i + 0] = src[4 * i + 3];
@@ -16,6 +14,8 @@ void gatherRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t
     dst[3 * i + 2] = src[4 * i + 1];
   }
 }
+
+namespace {
 
 std::uint32_t adlerPortable(const std::uint8_t* data, std::size_t n) {
   return static_cast<std::uint32_t>(adler32(1, data, static_cast<uInt>(n)));

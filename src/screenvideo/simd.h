@@ -10,6 +10,10 @@
 // keeps that room and fills it afterwards.
 void gatherRow(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width);
 
+// The plain loop every machine can run; gatherRow uses it where no SIMD
+// version applies and for the tail of each row.
+void gatherRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width);
+
 // Adler-32 of a block of at most 3,072 bytes, as zlib's adler32(1, ...) gives it.
 std::uint32_t blockAdler32(const std::uint8_t* data, std::size_t n);
 
