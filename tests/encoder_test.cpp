@@ -131,6 +131,11 @@ TEST(Encoder, EmptyFramesAreTheHeaderAlone) {
   }
 }
 
+TEST(Encoder, CodedFrameSizeHoldsForTheLargestSides) {
+  EXPECT_EQ(codedFrameSize(0xFFFFFFFF, 1), 5 + 13 * std::uint64_t{0x8000000} + 3 * std::uint64_t{0xFFFFFFFF});
+  EXPECT_EQ(codedFrameSize(40, 35), 5u + 4 * 13 + 3 * 40 * 35);
+}
+
 TEST(Encoder, RefusesABufferTooSmallAndWritesNothing) {
   const Bytes pixels = randomBytes(4 * 40 * 35, 4);
   Bytes frame(codedFrameSize(40, 35) - 1, 0xEE);

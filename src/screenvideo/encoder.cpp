@@ -17,7 +17,8 @@ constexpr std::uint8_t kZlibCmf = 0x78;
 constexpr std::uint8_t kZlibFlgLevel0 = 0x01;
 constexpr std::uint8_t kStoredFinalBlock = 0x01;  // BFINAL 1, BTYPE 00
 
-std::uint32_t blockCount(std::uint32_t pixels) { return (pixels + kBlockSide - 1) / kBlockSide; }
+// Rounds up without overflowing for the largest 32-bit sides.
+std::uint32_t blockCount(std::uint32_t pixels) { return pixels / kBlockSide + (pixels % kBlockSide != 0 ? 1 : 0); }
 
 // Writes one block entry (DataSize, then a stored zlib stream of the block's
 // pixels, image rows bottom-up) at out and returns its length.
@@ -25,7 +26,7 @@ std::size_t writeBlock(const std::uint8_t* pixelData, std::uint32_t w, std::uint
                        std::uint32_t yBottom, std::uint32_t bw, std::uint32_t bh,
                        std::uint8_t* out) {
   const auto n = static_cast<std::uint32_t>(screenvideo::kBytesPerCodedPixel * bw * bh);  // at most 3072
-  const std::uint32_t packed = n + 11;
+  const auto packed = static_cast<std::uint32_t>(n + screenvideo::kBlockOverhead - 2);  // the zlib stream
   putBE(out, packed, 2);
   out[2] = kZlibCmf;
   out[3] = kZlibFlgLevel0;
