@@ -15,10 +15,7 @@ seconds=${1:-3600}
 scripts/setup.sh afl++ clang
 
 build=${FUZZ_BUILD:-build/fuzz}
-rm -rf "$build"
-CC=afl-clang-fast CXX=afl-clang-fast++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCAP2FLV_SANITIZE=ON -DCAP2FLV_TESTS=OFF -DCAP2FLV_BENCH=OFF -DCAP2FLV_FUZZ=ON >/dev/null
-AFL_QUIET=1 cmake --build "$build" >/dev/null
+scripts/build.sh fuzz "$build" >/dev/null
 
 out=fuzz/findings/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$out"

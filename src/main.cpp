@@ -135,7 +135,7 @@ void readVideo(std::uint32_t time, std::uint32_t size) {
   }
   writeFrameHeader(w, h, frameData);
   const std::size_t rowBytes = screenvideo::kBytesPerInputPixel * std::size_t{w};
-  const std::uint32_t bands = w == 0 ? 0 : bandCount(h);
+  const std::uint32_t bands = bandCount(h);
   std::uint64_t got = 0;
   for (std::uint32_t k = 0; k < bands;) {
     const std::uint32_t first = k;
@@ -145,11 +145,7 @@ void readVideo(std::uint32_t time, std::uint32_t size) {
     const std::size_t r = readOrFail(pixelData, n);
     got += r;
     if (r < n) incomplete(capture::kVideoRecord, time, size, got);
-    const std::uint8_t* band = pixelData;
-    for (std::uint32_t b = first; b < k; ++b) {
-      codeBand(band, w, h, b, frameData);
-      band += bandRows(h, b) * rowBytes;
-    }
+    codeBands(pixelData, w, h, first, k, frameData);
   }
   processVideo(time, frameData, static_cast<std::uint32_t>(frameDataSize));
 }

@@ -2,6 +2,7 @@
 // sound, and its refusals.
 #include <gtest/gtest.h>
 
+#include "capture/input.h"
 #include "flv_verify.h"
 #include "support/capture.h"
 #include "support/run.h"
@@ -20,10 +21,6 @@ struct Record {
   Bytes payload;
 };
 
-std::uint32_t le32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
-
 // Splits a capture stream into its records, checking its framing on the way.
 std::vector<Record> records(const Bytes& stream) {
   std::vector<Record> out;
@@ -31,8 +28,8 @@ std::vector<Record> records(const Bytes& stream) {
   while (pos + 9 <= stream.size()) {
     Record r;
     r.type = stream[pos];
-    r.time = le32(&stream[pos + 1]);
-    const std::uint32_t size = le32(&stream[pos + 5]);
+    r.time = capture::readLE32(&stream[pos + 1]);
+    const std::uint32_t size = capture::readLE32(&stream[pos + 5]);
     pos += 9;
     EXPECT_LE(pos + size, stream.size());
     r.payload = slice(stream, pos, std::min<std::size_t>(size, stream.size() - pos));

@@ -69,16 +69,21 @@ void writeFrameHeader(std::uint32_t w, std::uint32_t h, std::uint8_t* frameData)
   putBE(frameData + 3, kBlockSizeCode32 | (h & screenvideo::kMaxImageSide), 2);
 }
 
-void codeBand(const std::uint8_t* band, std::uint32_t w, std::uint32_t h, std::uint32_t k, std::uint8_t* frameData) {
-  // Block row r counts from the bottom; every row below it is a full one.
-  const std::uint32_t r = bandCount(h) - 1 - k;
-  const std::uint32_t bh = bandRows(h, k);
+void codeBands(const std::uint8_t* pixels, std::uint32_t w, std::uint32_t h, std::uint32_t first, std::uint32_t last,
+               std::uint8_t* frameData) {
   const std::size_t fullRowBytes =
       screenvideo::kBlockOverhead * blockCount(w) + screenvideo::kBytesPerCodedPixel * std::size_t{w} * kBlockSide;
-  std::size_t pos = screenvideo::kFrameHeaderSize + r * fullRowBytes;
-  for (std::uint32_t x0 = 0; x0 < w; x0 += kBlockSide) {
-    const std::uint32_t bw = w - x0 < kBlockSide ? w - x0 : kBlockSide;
-    pos += writeBlock(band, w, x0, bh - 1, bw, bh, frameData + pos);
+  const std::size_t inputRowBytes = screenvideo::kBytesPerInputPixel * std::size_t{w};
+  for (std::uint32_t k = first; k < last; ++k) {
+    // Block row r counts from the bottom; every row below it is a full one.
+    const std::uint32_t r = bandCount(h) - 1 - k;
+    const std::uint32_t bh = bandRows(h, k);
+    std::size_t pos = screenvideo::kFrameHeaderSize + r * fullRowBytes;
+    for (std::uint32_t x0 = 0; x0 < w; x0 += kBlockSide) {
+      const std::uint32_t bw = w - x0 < kBlockSide ? w - x0 : kBlockSide;
+      pos += writeBlock(pixels, w, x0, bh - 1, bw, bh, frameData + pos);
+    }
+    pixels += bh * inputRowBytes;
   }
 }
 
@@ -87,12 +92,6 @@ std::int64_t createFrameData(const std::uint8_t* pixelData, std::uint32_t w, std
   const std::uint64_t total = codedFrameSize(w, h);
   if (total > frameDataSize) return -1;
   writeFrameHeader(w, h, frameData);
-  if (w == 0) return static_cast<std::int64_t>(total);
-  const std::size_t rowBytes = screenvideo::kBytesPerInputPixel * std::size_t{w};
-  std::size_t y = 0;
-  for (std::uint32_t k = 0; k < bandCount(h); ++k) {
-    codeBand(pixelData + y * rowBytes, w, h, k, frameData);
-    y += bandRows(h, k);
-  }
+  codeBands(pixelData, w, h, 0, bandCount(h), frameData);
   return static_cast<std::int64_t>(total);
 }

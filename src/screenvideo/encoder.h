@@ -41,10 +41,11 @@ std::uint32_t bandRows(std::uint32_t h, std::uint32_t k);
 // Writes the 5-byte frame header at frameData.
 void writeFrameHeader(std::uint32_t w, std::uint32_t h, std::uint8_t* frameData);
 
-// Codes band k (from the top) of a w x h frame, whose pixels start at band
-// (top row first, 4 bytes a pixel), into its place in frameData, which must
-// hold codedFrameSize(w, h) bytes.
-void codeBand(const std::uint8_t* band, std::uint32_t w, std::uint32_t h, std::uint32_t k, std::uint8_t* frameData);
+// Codes bands first to last - 1 (counted from the top) of a w x h frame, whose
+// pixels start at pixels (the top row of band first, 4 bytes a pixel), each
+// into its place in frameData, which must hold codedFrameSize(w, h) bytes.
+void codeBands(const std::uint8_t* pixels, std::uint32_t w, std::uint32_t h, std::uint32_t first, std::uint32_t last,
+               std::uint8_t* frameData);
 
 // Codes the whole w x h frame in pixelData (4 bytes a pixel, top row first:
 // an ignored byte, red, green, blue) into frameData as one Screen Video key
