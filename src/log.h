@@ -1,6 +1,10 @@
 // Lines on standard error: the start line, one progress line per tag and at
 // most one error line. Each line leaves in a single write so that lines from
 // a run never interleave with anything else written to the same terminal.
+//
+// Standard error only informs: whatever becomes of it (closed, a reader that
+// left, full) never changes what the filter does with its data. After the
+// first failed write no more progress lines are attempted.
 #pragma once
 
 #if defined(__GNUC__)
@@ -9,5 +13,17 @@
 #define CAP2FLV_PRINTF(a, b)
 #endif
 
-// Formats one line (the caller supplies the newline) and writes it to fd 2.
-void logLine(const char* format, ...) CAP2FLV_PRINTF(1, 2);
+class Log {
+ public:
+  explicit Log(bool progress = true) : progress_(progress) {}
+
+  // The start line and the per-tag lines (the caller supplies the newline);
+  // dropped under --quiet.
+  void progress(const char* format, ...) CAP2FLV_PRINTF(2, 3);
+  // The run's error line, written even under --quiet.
+  void error(const char* format, ...) CAP2FLV_PRINTF(2, 3);
+
+ private:
+  bool progress_;
+  bool broken_ = false;
+};

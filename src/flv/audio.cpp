@@ -17,8 +17,8 @@ std::uint32_t nrAudioFrame = 0;
 
 void makeSoundPropertiesByte() { audioHeader = kPcmLe44k16Stereo; }
 
-void processAudioU16(std::uint32_t time, std::uint32_t size, const std::uint8_t* data) {
-  logLine("Audio - time:%u - count:%u - tam:%u\n", time, nrAudioFrame, size);
+void processAudioU16(Log& log, std::uint32_t time, std::uint32_t size, const std::uint8_t* data) {
+  log.progress("Audio - time:%u - count:%u - tam:%u\n", time, nrAudioFrame, size);
   ++nrAudioFrame;
   writeTagHeader(flv::kTagAudio, size + 1, time);
   writeByte(audioHeader);

@@ -6,6 +6,8 @@
 
 #include "flv/fields.h"
 
+class Log;
+
 namespace flv {
 
 // Largest payload one audio tag carries: DataSize (24 bits) holds the
@@ -20,7 +22,7 @@ void makeSoundPropertiesByte();
 
 // Writes the progress line and one audio tag of size payload bytes.
 // size must be at most flv::kMaxAudioPiece.
-void processAudioU16(std::uint32_t time, std::uint32_t size, const std::uint8_t* data);
+void processAudioU16(Log& log, std::uint32_t time, std::uint32_t size, const std::uint8_t* data);
 
 // Time of the piece that starts offset bytes into a record stamped time:
 // the record's time plus the duration of the samples before it, wrapped to

@@ -65,8 +65,8 @@ void makeMetaDataTag(std::uint32_t w, std::uint32_t h) {
   makeMetaData(w, h);
 }
 
-void processHeader(std::uint32_t w, std::uint32_t h) {
-  logLine("PROCESSANDO VIDEO: %ux%u\n", w, h);
+void processHeader(Log& log, std::uint32_t w, std::uint32_t h) {
+  log.progress("PROCESSANDO VIDEO: %ux%u\n", w, h);
   writeString("FLV");
   writeByte(kFlvVersion);
   writeByte((hasVideo ? kFlagVideo : 0) | (hasAudio ? kFlagAudio : 0));

@@ -10,8 +10,8 @@ std::uint32_t nrVideoFrame = 0;
 
 }  // namespace
 
-void processVideo(std::uint32_t time, const std::uint8_t* frameData, std::uint32_t length) {
-  logLine("Video - time:%u - count:%u\n", time, nrVideoFrame);
+void processVideo(Log& log, std::uint32_t time, const std::uint8_t* frameData, std::uint32_t length) {
+  log.progress("Video - time:%u - count:%u\n", time, nrVideoFrame);
   ++nrVideoFrame;
   writeTagHeader(flv::kTagVideo, length, time);
   writeBytes(frameData, length);

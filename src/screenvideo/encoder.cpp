@@ -7,7 +7,6 @@ namespace {
 
 using screenvideo::kBlockSide;
 
-constexpr std::uint8_t kKeyFrameScreenVideo = 0x13;  // FrameType 1 (key), CodecID 3
 constexpr std::uint16_t kBlockSizeCode32 = 1 << 12;  // (32 / 16 - 1) in bits 15-12
 
 // zlib wrapper for level 0: CMF 0x78 (deflate, 32K window), FLG 0x01
@@ -64,7 +63,7 @@ std::uint32_t bandRows(std::uint32_t h, std::uint32_t k) {
 }
 
 void writeFrameHeader(std::uint32_t w, std::uint32_t h, std::uint8_t* frameData) {
-  frameData[0] = kKeyFrameScreenVideo;
+  frameData[0] = screenvideo::kKeyFrameScreenVideo;
   putBE(frameData + 1, kBlockSizeCode32 | (w & screenvideo::kMaxImageSide), 2);
   putBE(frameData + 3, kBlockSizeCode32 | (h & screenvideo::kMaxImageSide), 2);
 }

@@ -17,6 +17,9 @@
 namespace screenvideo {
 
 constexpr std::uint32_t kBlockSide = 32;
+// The VIDEODATA byte: FrameType in bits 7-4 (1 key, 2 inter), CodecID 3.
+constexpr std::uint8_t kKeyFrameScreenVideo = 0x13;
+constexpr std::uint8_t kInterFrameScreenVideo = 0x23;
 constexpr std::uint32_t kMaxImageSide = 0xFFF;  // the frame header holds 12 bits
 constexpr std::size_t kFrameHeaderSize = 5;
 // Per block: a 2-byte DataSize, then zlib's 2-byte header, the 5-byte header

@@ -15,6 +15,13 @@ void gatherRowPortable(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t
   }
 }
 
+bool samePixelsPortable(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t pixels) {
+  for (std::uint32_t i = 0; i < pixels; ++i) {
+    if (a[4 * i + 1] != b[4 * i + 1] || a[4 * i + 2] != b[4 * i + 2] || a[4 * i + 3] != b[4 * i + 3]) return false;
+  }
+  return true;
+}
+
 namespace {
 
 std::uint32_t adlerPortable(const std::uint8_t* data, std::size_t n) {
@@ -74,6 +81,22 @@ __attribute__((target("avx2"))) std::uint32_t adlerAvx2(const std::uint8_t* data
   return static_cast<std::uint32_t>((s2 % kBase) << 16 | (s1 % kBase));
 }
 
+// Eight pixels a step: the differences of 32 bytes are OR-ed together, the
+// ignored first byte of each pixel masked off once at the end.
+__attribute__((target("avx2"))) bool samePixelsAvx2(const std::uint8_t* a, const std::uint8_t* b,
+                                                    std::uint32_t pixels) {
+  __m256i diff = _mm256_setzero_si256();
+  std::uint32_t i = 0;
+  for (; i + 8 <= pixels; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 4 * i));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + 4 * i));
+    diff = _mm256_or_si256(diff, _mm256_xor_si256(x, y));
+  }
+  diff = _mm256_and_si256(diff, _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u)));
+  return _mm256_testz_si256(diff, diff) != 0 && samePixelsPortable(a + 4 * i, b + 4 * i, pixels - i);
+}
+
+using SameFn = bool (*)(const std::uint8_t*, const std::uint8_t*, std::uint32_t);
 using GatherFn = void (*)(const std::uint8_t*, std::uint8_t*, std::uint32_t);
 using AdlerFn = std::uint32_t (*)(const std::uint8_t*, std::size_t);
 
@@ -84,6 +107,7 @@ bool cpuHas(bool (*probe)()) {
 }
 
 const GatherFn gatherImpl = cpuHas([] { return __builtin_cpu_supports("ssse3") != 0; }) ? gatherRowSsse3 : gatherRowPortable;
+const SameFn sameImpl = cpuHas([] { return __builtin_cpu_supports("avx2") != 0; }) ? samePixelsAvx2 : samePixelsPortable;
 const AdlerFn adlerImpl = cpuHas([] { return __builtin_cpu_supports("avx2") != 0; }) ? adlerAvx2 : adlerPortable;
 
 #endif
@@ -103,4 +127,12 @@ std::uint32_t blockAdler32(const std::uint8_t* data, std::size_t n) {
   if (n <= kMaxAdlerBlock) return adlerImpl(data, n);
 #endif
   return adlerPortable(data, n);
+}
+
+bool samePixels(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t pixels) {
+#ifdef CAP2FLV_X86
+  return sameImpl(a, b, pixels);
+#else
+  return samePixelsPortable(a, b, pixels);
+#endif
 }

@@ -29,32 +29,39 @@ bool findNumber(const std::uint8_t* body, std::size_t size, const char* key, dou
   return false;
 }
 
-std::string checkVideo(const std::uint8_t* d, std::uint32_t size, double width, double height) {
+// A Screen Video body: a key (1) or inter (2) frame, block sides of its own
+// from 16 to 256, the image size of the metadata, then every block of the
+// grid, bottom row first: DataSize 0 (unchanged) or a zlib stream that
+// inflates to exactly the block's pixels.
+std::string checkVideo(const std::uint8_t* d, std::uint32_t size, double width, double height,
+                       std::vector<std::uint8_t>& scratch) {
   if (size < 5) return "video tag shorter than its header";
-  if (d[0] != 0x13) return "video tag is not a Screen Video key frame";
+  if (d[0] != 0x13 && d[0] != 0x23) return "video tag is not a Screen Video key or inter frame";
   const auto w = static_cast<std::uint32_t>(width);
   const auto h = static_cast<std::uint32_t>(height);
-  if (be(d + 1, 2) != (0x1000u | (w & 0xFFF)) || be(d + 3, 2) != (0x1000u | (h & 0xFFF))) {
+  const auto fieldW = static_cast<std::uint32_t>(be(d + 1, 2)), fieldH = static_cast<std::uint32_t>(be(d + 3, 2));
+  if ((fieldW & 0xFFF) != (w & 0xFFF) || (fieldH & 0xFFF) != (h & 0xFFF)) {
     return "video header does not match the metadata size";
   }
+  const std::uint32_t sideW = 16 * ((fieldW >> 12) + 1), sideH = 16 * ((fieldH >> 12) + 1);
   std::size_t pos = 5;
-  const std::uint32_t rows = (h + 31) / 32, cols = (w + 31) / 32;
+  const std::uint32_t rows = (h + sideH - 1) / sideH, cols = (w + sideW - 1) / sideW;
+  scratch.resize(std::size_t{3} * sideW * sideH);
   for (std::uint32_t r = 0; r < rows; ++r) {
-    const std::uint32_t bh = h - 32 * r < 32 ? h - 32 * r : 32;
+    const std::uint32_t bh = h - sideH * r < sideH ? h - sideH * r : sideH;
     for (std::uint32_t c = 0; c < cols; ++c) {
-      const std::uint32_t bw = w - 32 * c < 32 ? w - 32 * c : 32;
-      const std::uint32_t n = 3 * bw * bh;
-      if (pos + 2 > size) return "video tag ends inside a block";
+      const std::uint32_t bw = w - sideW * c < sideW ? w - sideW * c : sideW;
+      if (size - pos < 2) return "video tag ends inside a block";
       const auto len = static_cast<std::uint32_t>(be(d + pos, 2));
-      if (len != n + 11 || pos + 2 + len > size) return "block length wrong";
-      const std::uint8_t* z = d + pos + 2;
-      if (z[0] != 0x78 || z[1] != 0x01 || z[2] != 0x01) return "block is not a stored zlib stream";
-      const std::uint32_t stored = z[3] | std::uint32_t{z[4]} << 8;
-      const std::uint32_t nstored = z[5] | std::uint32_t{z[6]} << 8;
-      if (stored != n || (stored ^ 0xFFFF) != nstored) return "stored block length wrong";
-      const auto adler = static_cast<std::uint32_t>(adler32(1, z + 7, n));
-      if (be(z + 7 + n, 4) != adler) return "block Adler-32 wrong";
-      pos += 2 + len;
+      pos += 2;
+      if (len == 0) continue;
+      if (len > size - pos) return "block longer than its tag";
+      uLongf out = 3 * bw * bh;
+      uLong in = len;
+      if (uncompress2(scratch.data(), &out, d + pos, &in) != Z_OK || out != 3 * bw * bh || in != len) {
+        return "block is not a zlib stream of its pixels";
+      }
+      pos += len;
     }
   }
   if (pos != size) return "video tag longer than its blocks";
@@ -77,7 +84,8 @@ FlvReport verifyFlv(const std::uint8_t* data, std::size_t size) {
   if (be(data + 9, 4) != 0) return fail("PreviousTagSize0 is not 0", 9);
   std::size_t pos = 13;
   std::uint32_t previous = 0;
-  bool first = true;
+  bool first = true, sawVideo = false;
+  std::vector<std::uint8_t> scratch;
   for (;;) {
     if (size - pos == 4) {
       if (first) return fail("no metadata tag", pos);
@@ -108,8 +116,10 @@ FlvReport verifyFlv(const std::uint8_t* data, std::size_t size) {
       if (tag.dataSize < 1 || d[0] != 0x3F) return fail("audio tag without its PCM header byte", pos);
       report.tags.push_back(tag);
     } else if (tag.type == 9) {
-      std::string why = checkVideo(d, tag.dataSize, report.width, report.height);
+      if (!sawVideo && tag.dataSize >= 1 && d[0] != 0x13) return fail("first video tag is not a key frame", pos);
+      std::string why = checkVideo(d, tag.dataSize, report.width, report.height, scratch);
       if (!why.empty()) return fail(why, tag.dataOffset);
+      sawVideo = true;
       report.tags.push_back(tag);
     } else {
       return fail("unexpected tag type " + std::to_string(tag.type), pos);

@@ -2,8 +2,9 @@
 // header, PreviousTagSize0, one onMetaData tag, then whole audio and video
 // tags only, each PreviousTagSize equal to 11 + the previous DataSize, and the
 // trailing PreviousTagSize of the last tag. Video tags are walked block by
-// block (lengths, stored zlib framing, Adler-32). Empty output is accepted:
-// it is what a refused capture header leaves.
+// block: key or inter frames, any block side, every block present either
+// empty or as a zlib stream of exactly its pixels; the first is a key frame.
+// Empty output is accepted: it is what a refused capture header leaves.
 #pragma once
 
 #include <cstddef>
