@@ -2,40 +2,14 @@
 // bit-exactly, ffprobe sees the streams, flvmeta's check finds no error.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <sstream>
 
 #include "support/capture.h"
+#include "support/clients.h"
 #include "support/run.h"
 
 namespace {
-
-// Runs a shell command; returns its exit status and standard output.
-std::pair<int, std::string> shell(const std::string& command) {
-  std::string out;
-  std::FILE* p = ::popen(command.c_str(), "r");
-  if (p == nullptr) return {-1, out};
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = ::pclose(p);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-bool haveTool(const char* tool) { return shell(std::string("command -v ") + tool + " >/dev/null").first == 0; }
-
-// What a decoder must give back for one frame: bgr24, rows top to bottom.
-Bytes bgr24(const Bytes& pixels) {
-  Bytes out;
-  for (std::size_t i = 0; i < pixels.size(); i += 4) {
-    out.push_back(pixels[i + 3]);
-    out.push_back(pixels[i + 2]);
-    out.push_back(pixels[i + 1]);
-  }
-  return out;
-}
 
 std::map<std::string, std::string> probe(const std::string& what, const std::string& file) {
   auto [status, text] = shell("ffprobe -v error -select_streams " + what +

@@ -32,8 +32,10 @@ std::uint8_t* allocate(std::size_t n, std::size_t& footprint) {
 struct CompactEncoder::Worker {
   std::unique_ptr<std::uint8_t[]> scratch;  // one block, gathered
   libdeflate_compressor* compressor = nullptr;
+  std::uint64_t compressed = 0;
   Worker() = default;
-  Worker(Worker&& o) noexcept : scratch(std::move(o.scratch)), compressor(std::exchange(o.compressor, nullptr)) {}
+  Worker(Worker&& o) noexcept
+      : scratch(std::move(o.scratch)), compressor(std::exchange(o.compressor, nullptr)), compressed(o.compressed) {}
   ~Worker() { libdeflate_free_compressor(compressor); }
 };
 
@@ -130,7 +132,14 @@ std::size_t CompactEncoder::compressBlock(Worker& wk, std::uint32_t x0, std::uin
   for (std::uint32_t k = 0; k < bh; ++k) {
     gatherRow(current_.get() + kBytesPerInputPixel * ((std::size_t{yBottom} - k) * w_ + x0), data + k * rowBytes, bw);
   }
+  ++wk.compressed;
   return libdeflate_zlib_compress(wk.compressor, data, rowBytes * bh, out, room);
+}
+
+std::uint64_t CompactEncoder::blocksCompressed() const {
+  std::uint64_t n = 0;
+  for (const auto& wk : workers_) n += wk.compressed;
+  return n;
 }
 
 // Codes block i as small blocks, bottom row first, each entry a DataSize

@@ -68,6 +68,9 @@ class CompactEncoder {
   // call; empty once the whole frame is out.
   std::span<const std::uint8_t> nextPacket();
 
+  // Blocks compressed so far (small blocks count one each), for tests and benchmarks.
+  std::uint64_t blocksCompressed() const;
+
   // Bytes allocated for the run (buffers, kept blocks, scratch).
   std::size_t footprint() const { return footprint_; }
 
