@@ -308,6 +308,13 @@ int main(int argc, char** argv) {
     case cli::Parsed::Action::Run:
       break;
   }
-  Run run(parsed.options);
+  cli::Options options = parsed.options;
+#ifdef CAP2FLV_FUZZ_OPTIONS
+  // The fuzzing build: the first two bytes of the input choose the options.
+  std::uint8_t choice[2] = {};
+  readInput(choice, sizeof choice);
+  options = cli::optionsFromBytes(choice[0], choice[1]);
+#endif
+  Run run(options);
   run.start();
 }

@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 #include "support/capture.h"
 #include "support/flv_expect.h"
 #include "support/run.h"
@@ -15,7 +18,7 @@ namespace {
 
 class LiveFilter {
  public:
-  LiveFilter() {
+  explicit LiveFilter(std::vector<std::string> args = {}) {
     int in[2], out[2];
     EXPECT_EQ(::pipe(in), 0);
     EXPECT_EQ(::pipe(out), 0);
@@ -28,7 +31,10 @@ class LiveFilter {
       ::dup2(devnull, 2);
       ::close(in[1]);
       ::close(out[0]);
-      ::execl(filterPath().c_str(), "cap2flv", static_cast<char*>(nullptr));
+      std::vector<char*> argv{const_cast<char*>("cap2flv")};
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(filterPath().c_str(), argv.data());
       ::_exit(127);
     }
     ::close(in[0]);
@@ -75,6 +81,15 @@ class LiveFilter {
     }
     return got;
   }
+  // Reads one whole tag with the PreviousTagSize in front of it.
+  Bytes receiveTag() {
+    Bytes tag = receive(15);
+    if (tag.size() < 15) return tag;
+    const std::size_t dataSize = std::size_t{tag[5]} << 16 | std::size_t{tag[6]} << 8 | tag[7];
+    const Bytes data = receive(dataSize);
+    tag.insert(tag.end(), data.begin(), data.end());
+    return tag;
+  }
   bool atEnd() {
     std::uint8_t b;
     return ::read(fromFilter_, &b, 1) == 0;
@@ -107,6 +122,36 @@ TEST(Latency, EachTagLeavesBeforeTheNextRecordIsSent) {
   filter.closeInput();
   EXPECT_EQ(filter.receive(4), be(11 + 1 + 7056, 4));
   EXPECT_TRUE(filter.atEnd());
+}
+
+// With compressed blocks and inter frames too: each frame's tag, whole, before
+// the next record is sent.
+TEST(Latency, EachTagLeavesBeforeTheNextRecordIsSentWithEveryOption) {
+  const std::uint32_t w = 64, h = 48;
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--compact"},
+                                               {"--level", "1", "--keyint", "3", "--block", "16", "--threads", "2"},
+                                               {"--level", "0", "--block", "256", "--threads", "1"}}) {
+    SCOPED_TRACE(args.front() + " " + args.back());
+    LiveFilter filter(args);
+    filter.send(Capture(w, h).bytes());
+    EXPECT_EQ(filter.receive(145), flvStart(w, h));
+    for (std::uint32_t i = 0; i < 4; ++i) {
+      // Frames 1 and 2 are equal: an inter frame with nothing in it must still leave.
+      Bytes video = Capture(w, h).video(40 * i, randomBytes(4 * w * h, i == 2 ? 1 : i)).bytes();
+      filter.send(slice(video, 8, video.size() - 8));
+      const Bytes tag = filter.receiveTag();
+      ASSERT_GE(tag.size(), 15u + 5) << "video tag " << i << " held back";
+      EXPECT_EQ(tag[4], 9);
+      EXPECT_EQ(tag.size(), 15u + (std::size_t{tag[5]} << 16 | std::size_t{tag[6]} << 8 | tag[7]));
+      Bytes audio = Capture(w, h).audio(40 * i, randomBytes(7056, 100 + i)).bytes();
+      filter.send(slice(audio, 8, audio.size() - 8));
+      ASSERT_EQ(filter.receive(15 + 1 + 7056).size(), 15u + 1 + 7056) << "audio tag " << i << " held back";
+    }
+    filter.closeInput();
+    EXPECT_EQ(filter.receive(4), be(11 + 1 + 7056, 4));
+    EXPECT_TRUE(filter.atEnd());
+    EXPECT_EQ(filter.wait(), 0);
+  }
 }
 
 TEST(Latency, AConsumerThatLeavesEndsTheFilterLikeAnyOther) {

@@ -59,6 +59,16 @@ const char* usage() {
          "  --version      the version\n";
 }
 
+Options optionsFromBytes(std::uint8_t a, std::uint8_t b) {
+  static constexpr std::uint32_t keyints[] = {1, 2, 3, 100};
+  Options o;
+  o.level = a % 10;
+  o.keyint = keyints[(a / 10) % 4];
+  o.block = 16 * (1 + (b + 1u) % 16);
+  o.threads = 1 + (b >> 4) % 3u;
+  return o;
+}
+
 Parsed parseOptions(int argc, const char* const* argv) {
   Parsed parsed;
   Options& o = parsed.options;

@@ -26,6 +26,10 @@ struct Parsed {
 
 Parsed parseOptions(int argc, const char* const* argv);
 
+// Options chosen by two bytes, so that a fuzzer drives them too (the fuzzing
+// build takes them from the front of its input). 0, 0 is the default.
+Options optionsFromBytes(std::uint8_t a, std::uint8_t b);
+
 // The usage text --help prints.
 const char* usage();
 
