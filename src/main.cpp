@@ -3,8 +3,11 @@
 // The run control: reads the capture header and one record at a time, checks
 // each record before anything of it is written, hands it to the tag writers,
 // owns the working buffers and the encoder, and ends every run in jobdone.
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdint>
@@ -25,6 +28,7 @@
 #include "screenvideo/compact_encoder.h"
 #include "screenvideo/encoder.h"
 #include "screenvideo/workers.h"
+#include "signals.h"
 
 #ifndef CAP2FLV_VERSION
 #define CAP2FLV_VERSION "unknown"
@@ -75,10 +79,25 @@ class Run {
     deleteBuffers();
     if (flvStarted) writeUnsignedInt(lastTagSize);
     if (!flushOutput() && !failed) {
+      if (outputErrno() == EPIPE) dieOfSignal(SIGPIPE);
       log_.error("ERRO escrita: %s\n", std::strerror(outputErrno()));
       failed = true;
     }
     std::exit(failed ? EXIT_FAILURE : EXIT_SUCCESS);
+  }
+
+  // Stops at a record boundary after SIGINT, SIGTERM or SIGHUP: the record in
+  // progress is dropped (whole audio pieces already written stay), the
+  // stream ends as every run does, and the process ends by the signal.
+  [[noreturn]] void stopBySignal() {
+    deleteBuffers();
+    if (flvStarted) writeUnsignedInt(lastTagSize);
+    if (!flushOutput()) {
+      if (outputErrno() == EPIPE) dieOfSignal(SIGPIPE);
+      log_.error("ERRO escrita: %s\n", std::strerror(outputErrno()));
+      std::exit(EXIT_FAILURE);
+    }
+    dieOfSignal(firstStopSignal());
   }
 
   // Writes the run's one error line and ends it with status 1.
@@ -137,15 +156,23 @@ class Run {
     audioDataSize = size;
   }
 
-  // Reads up to n bytes; a failed read or an earlier failed write ends the run.
+  // Reads up to n bytes; a failed read or an earlier failed write ends the
+  // run, and so does a stop signal that cut the read short. A consumer of
+  // the FLV that went away ends it through SIGPIPE, as with any filter.
   std::size_t readOrFail(std::uint8_t* dst, std::size_t n) {
     const std::size_t got = readInput(dst, n);
-    if (outputFailed()) fail("ERRO escrita: %s\n", std::strerror(outputErrno()));
+    if (outputFailed()) {
+      if (outputErrno() == EPIPE) dieOfSignal(SIGPIPE);
+      fail("ERRO escrita: %s\n", std::strerror(outputErrno()));
+    }
     if (inputErrno() != 0) fail("ERRO leitura: %s\n", std::strerror(inputErrno()));
+    if (got < n && inputStoppedBySignal()) stopBySignal();
     return got;
   }
 
   [[noreturn]] void incomplete(std::uint8_t type, std::uint32_t time, std::uint32_t size, std::uint64_t got) {
+    // Asked to stop, and the producer ended mid-record: drop it quietly.
+    if (stopRequests() > 0) stopBySignal();
     fail("ERRO incompleto - tipo:%u - time:%u - tam:%u - lidos:%llu\n", unsigned{type}, time, size,
          static_cast<unsigned long long>(got));
   }
@@ -233,10 +260,11 @@ class Run {
 
   // An audio record too big for one tag becomes several, each a whole piece.
   void readAudio(std::uint32_t time, std::uint32_t size) {
+    const std::uint32_t most = size <= flv::kMaxAudioPayload ? size : flv::kMaxAudioPiece;
     std::uint64_t offset = 0;
     do {
       const std::uint64_t left = size - offset;
-      const auto piece = static_cast<std::uint32_t>(left < flv::kMaxAudioPiece ? left : flv::kMaxAudioPiece);
+      const auto piece = static_cast<std::uint32_t>(left < most ? left : most);
       const std::size_t got = readAudioPiece(piece);
       if (got < piece) incomplete(capture::kAudioRecord, time, size, offset + got);
       processAudioU16(log_, audioPieceTime(time, offset), piece, audioData.get());
@@ -246,6 +274,7 @@ class Run {
 
   [[noreturn]] void runLoop() {
     for (;;) {
+      if (stopRequests() > 0) stopBySignal();
       std::uint8_t record[capture::kRecordHeaderSize];
       // Input that ends anywhere before a whole record header ends the run
       // cleanly, as if an end record had followed.
@@ -291,9 +320,19 @@ class Run {
   std::size_t audioDataSize = 0;
 };
 
+// A closed standard descriptor would be taken by the next file we open, and
+// our lines or tags would land in it: hold each one open on /dev/null.
+void openStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF && ::open("/dev/null", O_RDWR) < 0) std::exit(EXIT_FAILURE);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  openStandardDescriptors();
+  setupSignals();
   const cli::Parsed parsed = cli::parseOptions(argc, argv);
   switch (parsed.action) {
     case cli::Parsed::Action::Help:

@@ -80,7 +80,7 @@ TEST(AudioTags, ARecordTooBigForOneTagIsSplitNotLost) {
 }
 
 TEST(AudioTags, TheSplitTimeWrapsTo32Bits) {
-  const Bytes payload(kPiece + 1, 0);
+  const Bytes payload(kPiece + 3, 0);  // the smallest record that does not fit one tag
   RunResult r = runFilter(Capture(0, 0).audio(0xFFFFFFF0, payload).bytes());
   ASSERT_EQ(r.status, 0);
   const FlvReport report = verifyFlv(r.out.data(), r.out.size());

@@ -11,8 +11,10 @@ class Log;
 namespace flv {
 
 // Largest payload one audio tag carries: DataSize (24 bits) holds the
-// sound-properties byte too, and pieces stay whole 4-byte stereo frames.
-constexpr std::uint32_t kMaxAudioPiece = (kMaxDataSize - 1) / 4 * 4;  // 16,777,212
+// sound-properties byte too. A record that fits goes out as it is; a larger
+// one is cut into pieces of whole 4-byte stereo frames.
+constexpr std::uint32_t kMaxAudioPayload = kMaxDataSize - 1;        // 16,777,214
+constexpr std::uint32_t kMaxAudioPiece = kMaxAudioPayload / 4 * 4;  // 16,777,212
 constexpr std::uint64_t kPcmBytesPerSecond = 44100 * 2 * 2;
 
 }  // namespace flv
@@ -21,7 +23,7 @@ constexpr std::uint64_t kPcmBytesPerSecond = 44100 * 2 * 2;
 void makeSoundPropertiesByte();
 
 // Writes the progress line and one audio tag of size payload bytes.
-// size must be at most flv::kMaxAudioPiece.
+// size must be at most flv::kMaxAudioPayload.
 void processAudioU16(Log& log, std::uint32_t time, std::uint32_t size, const std::uint8_t* data);
 
 // Time of the piece that starts offset bytes into a record stamped time:

@@ -1,5 +1,6 @@
 #include "flv/output.h"
 
+#include <poll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -26,6 +27,9 @@ void writeAll(iovec* iov, int count) {
     ssize_t put = ::writev(outputFd, iov, count);
     if (put < 0) {
       if (errno == EINTR) continue;
+      // A descriptor in non-blocking mode (set by whoever gave it to us) is
+      // only full for now: wait for room rather than cut the tag.
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(outputFd, POLLOUT)) continue;
       outputError = errno;
       return;
     }

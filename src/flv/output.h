@@ -4,10 +4,12 @@
 // with whatever is buffered in one writev, so a whole tag normally leaves in a
 // single system call. Nothing is ever sought back: the stream can feed a pipe.
 //
+// Writes complete whatever happens on the way: partial writes, signals, and
+// EAGAIN on a descriptor in non-blocking mode (we wait until it is writable).
 // The first write error is remembered (errno) and every later write is
 // dropped; the run control looks at outputFailed() before each read and at the
-// end of the run. EPIPE never gets here: SIGPIPE ends the process first, as it
-// ends any Unix filter whose consumer went away.
+// end of the run. EPIPE (SIGPIPE is ignored) means the consumer went away:
+// the run control then ends the process through SIGPIPE.
 #pragma once
 
 #include <cstddef>

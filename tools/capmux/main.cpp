@@ -7,16 +7,29 @@
 // Audio is 16-bit little-endian stereo PCM at 44.1 kHz, from --audio or a
 // 440 Hz tone for the synthetic screen, cut into one record per frame
 // interval. Errors: one line on standard error, exit status 2.
+//
+// SIGINT, SIGTERM and SIGHUP end the stream cleanly: the frame in progress
+// is finished while its bytes keep coming (dropped if its input stalls or
+// ends), the end record follows, and capmux exits with status 0, so the
+// filter behind it ends its file as usual.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "picture.h"
+#include "pipes.h"
+#include "signals.h"
 
 namespace {
 
@@ -26,6 +39,7 @@ constexpr std::size_t kSampleFrameBytes = 4;  // 16-bit stereo
 constexpr std::uint32_t kMaxSide = 4095;
 
 const char kUsage[] = "usage: capmux --size WxH [--fps N] [--seconds S] [--video FILE|-] [--audio FILE]\n";
+const char kUsageHint[] = " (capmux --help for usage)";
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void die(const char* format, ...) {
   std::fputs("capmux: ", stderr);
@@ -63,7 +77,12 @@ Options parseArgs(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       std::exit(0);
     }
-    if (i + 1 >= argc) die("%s needs a value\n%s", arg.c_str(), kUsage);
+    const bool known = arg == "--size" || arg == "--fps" || arg == "--seconds" || arg == "--video" || arg == "--audio";
+    if (!known) {
+      if (arg.size() > 1 && arg[0] == '-') die("unknown option '%s'%s", arg.c_str(), kUsageHint);
+      die("unexpected argument '%s'%s", arg.c_str(), kUsageHint);
+    }
+    if (i + 1 >= argc) die("%s needs a value%s", arg.c_str(), kUsageHint);
     const char* value = argv[++i];
     if (arg == "--size") {
       const char* x = std::strchr(value, 'x');
@@ -84,13 +103,11 @@ Options parseArgs(int argc, char** argv) {
       o.secondsGiven = true;
     } else if (arg == "--video") {
       o.video = value;
-    } else if (arg == "--audio") {
-      o.audio = value;
     } else {
-      die("unknown argument '%s'\n%s", arg.c_str(), kUsage);
+      o.audio = value;
     }
   }
-  if (!sized) die("--size WxH is required\n%s", kUsage);
+  if (!sized) die("--size WxH is required%s", kUsageHint);
   return o;
 }
 
@@ -98,9 +115,42 @@ void putLE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-void emit(const void* data, std::size_t n) {
-  if (n > 0 && std::fwrite(data, 1, n, stdout) != n) die("cannot write the capture stream: %s", std::strerror(errno));
-}
+// Standard output through a buffer of our own: writes complete across
+// partial writes, signals and a descriptor in non-blocking mode.
+struct Output {
+  std::vector<std::uint8_t> buf = std::vector<std::uint8_t>(1 << 20);
+  std::size_t len = 0;
+
+  void writeAll(const std::uint8_t* p, std::size_t n) {
+    while (n > 0) {
+      const ssize_t put = ::write(1, p, n);
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(1, POLLOUT)) continue;
+        if (errno == EPIPE) dieOfSignal(SIGPIPE);  // the consumer left, as with any filter
+        die("cannot write the capture stream: %s", std::strerror(errno));
+      }
+      p += put;
+      n -= static_cast<std::size_t>(put);
+    }
+  }
+  void flush() {
+    writeAll(buf.data(), len);
+    len = 0;
+  }
+  void put(const void* data, std::size_t n) {
+    if (n > buf.size() - len) flush();
+    if (n > buf.size()) {
+      writeAll(static_cast<const std::uint8_t*>(data), n);
+      return;
+    }
+    std::memcpy(buf.data() + len, data, n);
+    len += n;
+  }
+};
+Output out;
+
+void emit(const void* data, std::size_t n) { out.put(data, n); }
 
 std::uint32_t lastTime = 0;
 
@@ -114,16 +164,30 @@ void emitRecord(std::uint8_t type, std::uint32_t time, const std::uint8_t* paylo
   emit(payload, size);
 }
 
-// Reads up to n bytes; fewer only at the end of the file.
-std::size_t readUpTo(std::FILE* f, std::uint8_t* dst, std::size_t n, const std::string& name) {
-  const std::size_t got = std::fread(dst, 1, n, f);
-  if (got < n && std::ferror(f)) die("cannot read %s: %s", name.c_str(), std::strerror(errno));
+// Reads up to n bytes; fewer only at the end of the file or when a stop
+// signal ends the reading (stopped is set then).
+std::size_t readUpTo(int fd, std::uint8_t* dst, std::size_t n, const std::string& name, bool& stopped) {
+  std::size_t got = 0;
+  while (got < n) {
+    const InputWait wait = waitForInput(fd);
+    if (wait == InputWait::Stop) {
+      stopped = true;
+      break;
+    }
+    const ssize_t r = wait == InputWait::Error ? -1 : ::read(fd, dst + got, n - got);
+    if (r < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      die("cannot read %s: %s", name.c_str(), std::strerror(errno));
+    }
+    if (r == 0) break;
+    got += static_cast<std::size_t>(r);
+  }
   return got;
 }
 
 // The audio side: a file, a tone, or nothing.
 struct AudioSource {
-  std::FILE* file = nullptr;
+  int file = -1;
   bool tone = false;
   std::uint64_t nextSample = 0;  // index of the next sample frame to go out
   std::vector<std::uint8_t> buf;
@@ -131,15 +195,15 @@ struct AudioSource {
   // Emits the samples from nextSample up to (not including) sample frame
   // end as one record timed by its first sample. Returns false once a file
   // has nothing more to give.
-  bool emitUntil(std::uint64_t end, const std::string& name) {
-    if ((file == nullptr && !tone) || end <= nextSample) return file != nullptr;
+  bool emitUntil(std::uint64_t end, const std::string& name, bool& stopped) {
+    if ((file < 0 && !tone) || end <= nextSample) return file >= 0;
     const std::uint64_t count = end - nextSample;
     const auto time = static_cast<std::uint32_t>(nextSample * 1000 / kSampleRate);
     if (tone) {
       toneSamples(nextSample, count, buf);
     } else {
       buf.resize(count * kSampleFrameBytes);
-      buf.resize(readUpTo(file, buf.data(), buf.size(), name));
+      buf.resize(readUpTo(file, buf.data(), buf.size(), name, stopped));
       if (buf.empty()) return false;
     }
     emitRecord(kAudioRecord, time, buf.data(), buf.size());
@@ -148,19 +212,18 @@ struct AudioSource {
   }
 };
 
-std::FILE* openInput(const std::string& name) {
-  if (name == "-") return stdin;
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) die("cannot open %s: %s", name.c_str(), std::strerror(errno));
-  return f;
+int openInput(const std::string& name) {
+  if (name == "-") return 0;
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) die("cannot open %s: %s", name.c_str(), std::strerror(errno));
+  return fd;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  setupSignals();
   const Options o = parseArgs(argc, argv);
-  static char outBuf[1 << 20];
-  std::setvbuf(stdout, outBuf, _IOFBF, sizeof outBuf);
 
   AudioSource audio;
   if (!o.audio.empty()) {
@@ -169,8 +232,8 @@ int main(int argc, char** argv) {
   } else {
     audio.tone = o.video.empty();
   }
-  std::FILE* video = o.video.empty() ? nullptr : openInput(o.video);
-  const bool live = video == stdin;
+  const int video = o.video.empty() ? -1 : openInput(o.video);
+  const bool live = video == 0;
 
   std::uint8_t header[8];
   putLE32(header, o.w);
@@ -178,20 +241,20 @@ int main(int argc, char** argv) {
   emit(header, sizeof header);
 
   const std::size_t frameBytes = std::size_t{4} * o.w * o.h;
-  const auto frameLimit = video == nullptr || o.secondsGiven
-                              ? static_cast<std::uint64_t>(o.seconds * o.fps + 0.5)
-                              : UINT64_MAX;
-  SyntheticScreen* screen = video == nullptr ? new SyntheticScreen(o.w, o.h) : nullptr;
-  std::vector<std::uint8_t> pixels(video != nullptr ? frameBytes : 0);
+  const auto frameLimit = video < 0 || o.secondsGiven ? static_cast<std::uint64_t>(o.seconds * o.fps + 0.5) : UINT64_MAX;
+  std::unique_ptr<SyntheticScreen> screen = video < 0 ? std::make_unique<SyntheticScreen>(o.w, o.h) : nullptr;
+  std::vector<std::uint8_t> pixels(video >= 0 ? frameBytes : 0);
 
+  bool stopped = false;
   std::uint64_t i = 0;
-  for (; i < frameLimit; ++i) {
+  for (; i < frameLimit && !stopped && stopRequests() == 0; ++i) {
     const std::uint8_t* frame;
-    if (video != nullptr) {
-      const std::size_t got = readUpTo(video, pixels.data(), frameBytes, o.video);
-      if (got == 0) break;
+    if (video >= 0) {
+      const std::size_t got = readUpTo(video, pixels.data(), frameBytes, o.video, stopped);
+      if (got == 0 || stopped) break;  // a frame cut short by a stop is dropped whole
       if (got < frameBytes) {
-        std::fflush(stdout);
+        if (stopRequests() > 0) break;  // its producer ended too: the same
+        out.flush();
         die("%s ends inside frame %llu (%zu of %zu bytes); the stream stops before it, without an end record",
             o.video == "-" ? "standard input" : o.video.c_str(), static_cast<unsigned long long>(i), got, frameBytes);
       }
@@ -201,19 +264,19 @@ int main(int argc, char** argv) {
     }
     // Frame i is shown at round(i * 1000 / fps) ms; its interval's audio
     // starts no later, so it goes first.
-    audio.emitUntil((i + 1) * kSampleRate / o.fps, o.audio);
+    audio.emitUntil((i + 1) * kSampleRate / o.fps, o.audio, stopped);
     emitRecord(kVideoRecord, static_cast<std::uint32_t>((i * 1000 + o.fps / 2) / o.fps), frame, frameBytes);
-    if (live) std::fflush(stdout);
+    if (live) out.flush();
   }
   // Sound that outlasts the pictures still goes out, an interval at a time.
-  if (audio.file != nullptr) {
-    for (std::uint64_t k = i + 1; audio.emitUntil(k * kSampleRate / o.fps, o.audio); ++k) {
+  if (audio.file >= 0) {
+    for (std::uint64_t k = i + 1; !stopped && stopRequests() == 0 && audio.emitUntil(k * kSampleRate / o.fps, o.audio, stopped);
+         ++k) {
     }
   }
   // The end record's time means nothing; keeping the last one keeps the
   // whole stream in time order.
   emitRecord(kEndRecord, lastTime, nullptr, 0);
-  delete screen;
-  if (std::fflush(stdout) != 0) die("cannot write the capture stream: %s", std::strerror(errno));
+  out.flush();
   return 0;
 }
