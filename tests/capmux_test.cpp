@@ -2,6 +2,8 @@
 // sound, and its refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "capture/input.h"
 #include "flv_verify.h"
 #include "support/capture.h"
@@ -133,7 +135,16 @@ TEST(Capmux, RefusesBadArgumentsAndFilesWithOneLine) {
     RunResult r = capmux(args);
     EXPECT_EQ(r.status, 2) << what;
     EXPECT_EQ(r.err.rfind("capmux: ", 0), 0u) << what << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << what << r.err;
   }
+  // Each mistake is named for what it is.
+  const std::pair<std::vector<std::string>, std::string> named[] = {
+      {{"--size", "10x10", "--bogus", "1"}, "capmux: unknown option '--bogus' (capmux --help for usage)\n"},
+      {{"--size", "10x10", "frames.raw"}, "capmux: unexpected argument 'frames.raw' (capmux --help for usage)\n"},
+      {{"--size", "10x10", "--fps"}, "capmux: --fps needs a value (capmux --help for usage)\n"},
+      {{}, "capmux: --size WxH is required (capmux --help for usage)\n"},
+  };
+  for (const auto& [args, line] : named) EXPECT_EQ(capmux(args).err, line);
   // A file ending inside a frame: the whole frame before it went out, then
   // the stream stops, and the message says where.
   RunResult r = capmux({"--size", "10x10", "--video", dir + "/short.raw"});
