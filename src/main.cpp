@@ -83,6 +83,8 @@ class Run {
       log_.error("ERRO escrita: %s\n", std::strerror(outputErrno()));
       failed = true;
     }
+    // A stop signal that came as the input ended still ends the process by it.
+    if (!failed && stopRequests() > 0) dieOfSignal(firstStopSignal());
     std::exit(failed ? EXIT_FAILURE : EXIT_SUCCESS);
   }
 

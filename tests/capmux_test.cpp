@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "capture/input.h"
 #include "flv_verify.h"
 #include "support/capture.h"
 #include "support/run.h"
@@ -17,28 +16,11 @@ RunResult capmux(const std::vector<std::string>& args, const Bytes& input = {}) 
   return runProgram(CAPMUX_PATH, input, options);
 }
 
-struct Record {
-  std::uint8_t type;
-  std::uint32_t time;
-  Bytes payload;
-};
-
 // Splits a capture stream into its records, checking its framing on the way.
-std::vector<Record> records(const Bytes& stream) {
-  std::vector<Record> out;
-  std::size_t pos = 8;
-  while (pos + 9 <= stream.size()) {
-    Record r;
-    r.type = stream[pos];
-    r.time = capture::readLE32(&stream[pos + 1]);
-    const std::uint32_t size = capture::readLE32(&stream[pos + 5]);
-    pos += 9;
-    EXPECT_LE(pos + size, stream.size());
-    r.payload = slice(stream, pos, std::min<std::size_t>(size, stream.size() - pos));
-    pos += size;
-    out.push_back(r);
-  }
-  EXPECT_EQ(pos, stream.size());
+std::vector<CaptureRecord> records(const Bytes& stream) {
+  bool whole = false;
+  auto out = captureRecords(stream, whole);
+  EXPECT_TRUE(whole) << "the capture stream ends inside a record";
   return out;
 }
 

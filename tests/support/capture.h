@@ -1,6 +1,7 @@
 // Builds capture streams for the tests, byte by byte as a producer sends them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -67,4 +68,34 @@ inline Bytes hexBytes(const char* hex) {
 
 inline Bytes slice(const Bytes& b, std::size_t from, std::size_t n) {
   return Bytes(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+}
+
+struct CaptureRecord {
+  std::uint8_t type;
+  std::uint32_t time;
+  Bytes payload;
+};
+
+// Splits a capture stream into its records; whole is false when it ends
+// inside one (that record is then cut short).
+inline std::vector<CaptureRecord> captureRecords(const Bytes& stream, bool& whole) {
+  auto le32 = [&](std::size_t at) {
+    return std::uint32_t{stream[at]} | std::uint32_t{stream[at + 1]} << 8 | std::uint32_t{stream[at + 2]} << 16 |
+           std::uint32_t{stream[at + 3]} << 24;
+  };
+  std::vector<CaptureRecord> out;
+  std::size_t pos = 8;
+  whole = true;
+  while (pos + 9 <= stream.size()) {
+    CaptureRecord r{stream[pos], le32(pos + 1), {}};
+    const std::uint32_t size = le32(pos + 5);
+    pos += 9;
+    const std::size_t n = std::min<std::size_t>(size, stream.size() - pos);
+    whole = whole && n == size;
+    r.payload = slice(stream, pos, n);
+    pos += n;
+    out.push_back(r);
+  }
+  whole = whole && pos == stream.size();
+  return out;
 }

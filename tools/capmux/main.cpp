@@ -1,12 +1,14 @@
 // capmux: writes a capture stream for cap2flv on standard output.
 //
-//   capmux --size WxH [--fps N] [--seconds S] [--video FILE|-] [--audio FILE]
+//   capmux --size WxH [--fps N] [--seconds S] [--realtime] [--video FILE|-] [--audio FILE]
 //
 // Without --video it draws S seconds of a synthetic screen; with it, it packs
 // raw frames (4 bytes a pixel: ignored, red, green, blue, as FFmpeg's 0rgb).
 // Audio is 16-bit little-endian stereo PCM at 44.1 kHz, from --audio or a
 // 440 Hz tone for the synthetic screen, cut into one record per frame
-// interval. Errors: one line on standard error, exit status 2.
+// interval. --realtime sends each record at its own time, paced by the clock
+// (like FFmpeg's -re), as a live producer would. Errors: one line on standard
+// error, exit status 2.
 //
 // SIGINT, SIGTERM and SIGHUP end the stream cleanly: the frame in progress
 // is finished while its bytes keep coming (dropped if its input stalls or
@@ -15,6 +17,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
+
+#include <time.h>
 
 #include <cerrno>
 #include <csignal>
@@ -38,7 +42,7 @@ constexpr std::uint64_t kSampleRate = 44100;
 constexpr std::size_t kSampleFrameBytes = 4;  // 16-bit stereo
 constexpr std::uint32_t kMaxSide = 4095;
 
-const char kUsage[] = "usage: capmux --size WxH [--fps N] [--seconds S] [--video FILE|-] [--audio FILE]\n";
+const char kUsage[] = "usage: capmux --size WxH [--fps N] [--seconds S] [--realtime] [--video FILE|-] [--audio FILE]\n";
 const char kUsageHint[] = " (capmux --help for usage)";
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void die(const char* format, ...) {
@@ -56,6 +60,7 @@ struct Options {
   std::uint32_t fps = 25;
   double seconds = 5;
   bool secondsGiven = false;
+  bool realtime = false;
   std::string video, audio;
 };
 
@@ -76,6 +81,10 @@ Options parseArgs(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
+    }
+    if (arg == "--realtime") {
+      o.realtime = true;
+      continue;
     }
     const bool known = arg == "--size" || arg == "--fps" || arg == "--seconds" || arg == "--video" || arg == "--audio";
     if (!known) {
@@ -127,7 +136,12 @@ struct Output {
       if (put < 0) {
         if (errno == EINTR) continue;
         if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(1, POLLOUT)) continue;
-        if (errno == EPIPE) dieOfSignal(SIGPIPE);  // the consumer left, as with any filter
+        if (errno == EPIPE) {
+          // Asked to stop, the consumer may well have stopped first: that is
+          // the end we were heading for. Otherwise end as any filter does.
+          if (stopRequests() > 0) std::exit(0);
+          dieOfSignal(SIGPIPE);
+        }
         die("cannot write the capture stream: %s", std::strerror(errno));
       }
       p += put;
@@ -212,6 +226,19 @@ struct AudioSource {
   }
 };
 
+// Sleeps until ms after start on the monotonic clock, or until a stop signal.
+void waitUntil(const timespec& start, std::uint64_t ms) {
+  for (;;) {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::int64_t elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    const std::int64_t left = static_cast<std::int64_t>(ms) - elapsed;
+    if (left <= 0 || stopRequests() > 0) return;
+    pollfd p{stopFd(), POLLIN, 0};
+    ::poll(&p, stopFd() >= 0 ? 1 : 0, static_cast<int>(left));
+  }
+}
+
 int openInput(const std::string& name) {
   if (name == "-") return 0;
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -245,9 +272,16 @@ int main(int argc, char** argv) {
   std::unique_ptr<SyntheticScreen> screen = video < 0 ? std::make_unique<SyntheticScreen>(o.w, o.h) : nullptr;
   std::vector<std::uint8_t> pixels(video >= 0 ? frameBytes : 0);
 
+  timespec start;
+  ::clock_gettime(CLOCK_MONOTONIC, &start);
   bool stopped = false;
   std::uint64_t i = 0;
   for (; i < frameLimit && !stopped && stopRequests() == 0; ++i) {
+    const auto frameTime = static_cast<std::uint32_t>((i * 1000 + o.fps / 2) / o.fps);
+    if (o.realtime) {
+      waitUntil(start, frameTime);
+      if (stopRequests() > 0) break;
+    }
     const std::uint8_t* frame;
     if (video >= 0) {
       const std::size_t got = readUpTo(video, pixels.data(), frameBytes, o.video, stopped);
@@ -265,8 +299,8 @@ int main(int argc, char** argv) {
     // Frame i is shown at round(i * 1000 / fps) ms; its interval's audio
     // starts no later, so it goes first.
     audio.emitUntil((i + 1) * kSampleRate / o.fps, o.audio, stopped);
-    emitRecord(kVideoRecord, static_cast<std::uint32_t>((i * 1000 + o.fps / 2) / o.fps), frame, frameBytes);
-    if (live) out.flush();
+    emitRecord(kVideoRecord, frameTime, frame, frameBytes);
+    if (live || o.realtime) out.flush();
   }
   // Sound that outlasts the pictures still goes out, an interval at a time.
   if (audio.file >= 0) {
