@@ -29,6 +29,9 @@ sigset_t stopSet() {
 
 void setupSignals() {
   std::signal(SIGPIPE, SIG_IGN);
+  // Past a file size limit, a write fails with EFBIG and is reported like
+  // any failed write, rather than killing the process without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
   const sigset_t set = stopSet();
   if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return;
   stops.fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);

@@ -5,6 +5,9 @@
 // a consumer of the FLV that left ends the filter through SIGPIPE, restored
 // and raised by dieOfSignal).
 //
+// SIGXFSZ is ignored too: a write past a file size limit fails with EFBIG,
+// reported as any failed write is.
+//
 // SIGINT, SIGTERM and SIGHUP ask the program to stop. They are blocked in
 // every thread and read from a signalfd, so they never interrupt a write or
 // run a handler in the middle of a tag: the program looks at them where it

@@ -227,6 +227,25 @@ TEST(IoEdges, APipeAlreadyLargerThanOurTargetKeepsItsSize) {
   for (int fd : {in[0], out[0], out[1]}) ::close(fd);
 }
 
+// A write that fails part way through a tag (here a file size limit) cannot
+// keep that tag whole: the output is then exactly what was written before the
+// failure, a prefix of the full stream, and the run says so.
+TEST(IoEdges, AWriteThatFailsMidTagLeavesAPrefixAndAnErrorLine) {
+  const Sample s = makeSample(64, 48, 20);
+  RunOptions o;
+  o.fileSizeLimit = 100000;  // inside the 9th or so video tag
+  o.stdoutPath = tempDir() + "/limited.flv";
+  writeFile(o.stdoutPath, {});
+  const RunResult r = runFilter(s.capture, o);
+  EXPECT_EQ(r.status, 1);
+  const std::string last = "ERRO escrita: File too large\n";
+  ASSERT_GE(r.err.size(), last.size());
+  EXPECT_EQ(r.err.substr(r.err.size() - last.size()), last);
+  const Bytes out = readFile(o.stdoutPath);
+  ASSERT_EQ(out.size(), 100000u);
+  EXPECT_TRUE(out == slice(s.flv, 0, out.size()));
+}
+
 // One tag holds up to 16,777,214 bytes of sound; only larger records are cut,
 // into pieces of whole stereo frames.
 TEST(IoEdges, AudioRecordsAroundTheLimitOfOneTag) {

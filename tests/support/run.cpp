@@ -84,6 +84,11 @@ RunResult runProgram(const std::string& program, const Bytes& input, const RunOp
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.addressSpaceKiB) * 1024;
       ::setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.fileSizeLimit > 0) {
+      rlimit limit{};
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     ::execv(program.c_str(), cargv.data());
     ::_exit(127);
   }

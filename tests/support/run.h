@@ -17,6 +17,7 @@ struct RunResult {
 struct RunOptions {
   std::vector<std::string> args;  // after the program name
   long addressSpaceKiB = 0;       // ulimit -v for the child; 0 for none
+  long fileSizeLimit = 0;         // largest file the child may write, in bytes; 0 for no limit
   std::string stdoutPath;         // where standard output goes instead of a captured file
   std::string stdinPath;          // where standard input comes from instead of the given bytes
 };

@@ -42,7 +42,9 @@ constexpr std::uint64_t kSampleRate = 44100;
 constexpr std::size_t kSampleFrameBytes = 4;  // 16-bit stereo
 constexpr std::uint32_t kMaxSide = 4095;
 
-const char kUsage[] = "usage: capmux --size WxH [--fps N] [--seconds S] [--realtime] [--video FILE|-] [--audio FILE]\n";
+const char kUsage[] =
+    "usage: capmux --size WxH [--fps N] [--seconds S] [--realtime] [--video FILE|-] [--audio FILE]\n"
+    "       capmux --help | --version\n";
 const char kUsageHint[] = " (capmux --help for usage)";
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void die(const char* format, ...) {
@@ -80,6 +82,10 @@ Options parseArgs(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    }
+    if (arg == "--version") {
+      std::printf("capmux %s\n", CAP2FLV_VERSION);
       std::exit(0);
     }
     if (arg == "--realtime") {
