@@ -21,12 +21,13 @@ scripts/build.sh fuzz "$build" >/dev/null
 out=fuzz/findings/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$out/seeds"
 # The fuzzing build reads its options from the first two input bytes: every
-# seed goes in with the default (00 00) and with three compact choices
-# (level 1 every other frame a key frame; level 1, 64-pixel blocks, key frame
-# every 100, two workers; level 9, 256-pixel blocks, key every 3rd, three workers).
+# seed goes in with the default (00 00), with three compact choices (level 1
+# every other frame a key frame; level 1, 64-pixel blocks, key frame every
+# 100, two workers; level 9, 256-pixel blocks, key every 3rd, three workers)
+# and with MP3 sound (28 00).
 for f in fuzz/corpus/*; do
   name=$(basename "$f")
-  for prefix in 0000 0b00 1f12 1d2e; do
+  for prefix in 0000 0b00 1f12 1d2e 2800; do
     { printf "\\x${prefix:0:2}\\x${prefix:2:2}"; cat "$f"; } > "$out/seeds/$prefix-$name"
   done
 done

@@ -25,6 +25,7 @@
 #include "flv/output.h"
 #include "flv/video.h"
 #include "log.h"
+#include "mp3/encoder.h"
 #include "screenvideo/compact_encoder.h"
 #include "screenvideo/encoder.h"
 #include "screenvideo/workers.h"
@@ -64,7 +65,16 @@ class Run {
   }
 
  private:
+  // The MP3 frames the encoder still holds go out before the stream ends,
+  // however the run ends: no sound is lost.
+  void flushSound() {
+    if (!mp3Encoder) return;
+    const auto sound = std::move(mp3Encoder);  // once, whichever way the run ends
+    sound->flush();
+  }
+
   void deleteBuffers() {
+    mp3Encoder.reset();
     pixelData.reset();
     frameData.reset();
     audioData.reset();
@@ -76,6 +86,7 @@ class Run {
   // last tag, as an FLV body must; then the output is flushed and its fate
   // decides the status if nothing failed before. failed: an error line was written.
   [[noreturn]] void jobdone(bool failed) {
+    flushSound();
     deleteBuffers();
     if (flvStarted) writeUnsignedInt(lastTagSize);
     if (!flushOutput() && !failed) {
@@ -92,6 +103,7 @@ class Run {
   // progress is dropped (whole audio pieces already written stay), the
   // stream ends as every run does, and the process ends by the signal.
   [[noreturn]] void stopBySignal() {
+    flushSound();
     deleteBuffers();
     if (flvStarted) writeUnsignedInt(lastTagSize);
     if (!flushOutput()) {
@@ -123,6 +135,15 @@ class Run {
   bool compact() const { return !options_.classic(); }
 
   void createBuffers() {
+    if (options_.mp3) {
+      try {
+        mp3Encoder = std::make_unique<mp3::Encoder>(options_.audioBitrate, [this](auto frame, std::uint32_t time) {
+          processAudioMp3(log_, time, static_cast<std::uint32_t>(frame.size()), frame.data());
+        });
+      } catch (const std::bad_alloc&) {
+        fail("ERRO memoria: %s\n", "mp3");
+      }
+    }
     if (compact()) {
       screenvideo::CompactSettings s;
       s.level = options_.level;
@@ -260,8 +281,28 @@ class Run {
     return got;
   }
 
+  // As MP3: the record is read a chunk at a time and fed to the encoder,
+  // whose finished frames leave at once as tags. Samples already fed stay
+  // in the sound if the record is cut short.
+  void readMp3Audio(std::uint32_t time, std::uint32_t size) {
+    mp3Encoder->beginRecord(time);
+    std::uint64_t got = 0;
+    while (got < size) {
+      const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - got, kAudioStartSize));
+      if (audioDataSize < want) growAudioData(kAudioStartSize);
+      const std::size_t r = readOrFail(audioData.get(), want);
+      mp3Encoder->feed(audioData.get(), r);
+      got += r;
+      if (r < want) incomplete(capture::kAudioRecord, time, size, got);
+    }
+  }
+
   // An audio record too big for one tag becomes several, each a whole piece.
   void readAudio(std::uint32_t time, std::uint32_t size) {
+    if (mp3Encoder) {
+      readMp3Audio(time, size);
+      return;
+    }
     const std::uint32_t most = size <= flv::kMaxAudioPayload ? size : flv::kMaxAudioPiece;
     std::uint64_t offset = 0;
     do {
@@ -316,6 +357,8 @@ class Run {
   std::size_t frameDataSize = 0;
   // Every other option: the encoder keeps the frames and coded blocks.
   std::unique_ptr<screenvideo::CompactEncoder> encoder;
+  // --audio-codec mp3: the sound encoder and its segment.
+  std::unique_ptr<mp3::Encoder> mp3Encoder;
   // Audio payloads, one piece at a time. Grows with what actually arrives
   // (never with what a record merely declares), up to one piece.
   Buffer audioData;

@@ -38,6 +38,12 @@ TEST(Options, EachOptionAndThePreset) {
       {{"--compact", "--keyint", "12"}, 8, 12, 96, 0, false},
       {{"--level", "0", "--compact"}, 0, 100, 96, 0, false},
   };
+  const cli::Parsed mp3 = parse({"--audio-bitrate", "64", "--audio-codec", "mp3", "--compact"});
+  ASSERT_EQ(mp3.action, cli::Parsed::Action::Run) << mp3.message;
+  EXPECT_TRUE(mp3.options.mp3);
+  EXPECT_EQ(mp3.options.audioBitrate, 64u);
+  EXPECT_FALSE(parse({"--compact"}).options.mp3) << "the preset leaves the sound as it is";
+  EXPECT_EQ(parse({"--audio-codec=mp3"}).options.audioBitrate, 128u);
   for (const auto& c : cases) {
     const cli::Parsed p = parse(c.args);
     std::string what;
@@ -73,6 +79,13 @@ TEST(Options, MistakesAreOneLineWithStatus2AndNoOutput) {
       {{"-x"}, "cap2flv: unknown option '-x'\n"},
       {{"capture.raw"}, "cap2flv: unexpected argument 'capture.raw'\n"},
       {{"-q", "--level", "3", "extra"}, "cap2flv: unexpected argument 'extra'\n"},
+      {{"--audio-codec", "aac"}, "cap2flv: --audio-codec needs pcm or mp3, not 'aac'\n"},
+      {{"--audio-codec"}, "cap2flv: --audio-codec needs a value\n"},
+      {{"--audio-codec=mp3", "--audio-bitrate", "100"},
+       "cap2flv: --audio-bitrate needs an MP3 bit rate (32 40 48 56 64 80 96 112 128 160 192 224 256 320), not '100'\n"},
+      {{"--audio-codec=mp3", "--audio-bitrate", "512"},
+       "cap2flv: --audio-bitrate needs an MP3 bit rate (32 40 48 56 64 80 96 112 128 160 192 224 256 320), not '512'\n"},
+      {{"--audio-bitrate", "128"}, "cap2flv: --audio-bitrate applies to --audio-codec mp3 only\n"},
   };
   const Bytes input = Capture(8, 8).end().bytes();
   for (const auto& [args, line] : cases) {
@@ -92,7 +105,8 @@ TEST(Options, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(h.status, 0);
   EXPECT_TRUE(h.err.empty());
   const std::string text(h.out.begin(), h.out.end());
-  for (const char* option : {"--compact", "--level", "--keyint", "--block", "--threads", "--quiet", "--help", "--version"}) {
+  for (const char* option : {"--compact", "--level", "--keyint", "--block", "--threads", "--audio-codec", "--audio-bitrate",
+                             "--quiet", "--help", "--version"}) {
     EXPECT_NE(text.find(option), std::string::npos) << option;
   }
   RunOptions version;

@@ -36,7 +36,7 @@ for f in usr/bin/cap2flv usr/bin/capmux usr/bin/flvverify \
   grep -q "\./$f" <<<"$contents" || fail "package lacks $f"
 done
 depends=$(dpkg-deb --field "$deb" Depends)
-for lib in libc6 libstdc++6 zlib1g libdeflate0; do
+for lib in libc6 libstdc++6 zlib1g libdeflate0 libmp3lame0; do
   grep -q "$lib" <<<"$depends" || fail "package does not depend on $lib: $depends"
 done
 echo "installed, pages render, package $(basename "$deb") depends on: $depends"

@@ -1,6 +1,8 @@
 #include "cli/options.h"
 
 #include <charconv>
+
+#include "mp3/encoder.h"
 #include <string_view>
 
 namespace cli {
@@ -54,6 +56,12 @@ const char* usage() {
          "  --block N      block side in pixels, 16 to 256 in steps of 16 (default 32)\n"
          "  --threads N    coding workers, 1 to 256 (default: one per core); applies\n"
          "                 whenever an option above departs from its default\n"
+         "  --audio-codec pcm|mp3\n"
+         "                 sound as it comes (pcm, default) or as MP3 (LAME, constant\n"
+         "                 bit rate); --compact leaves the sound as it is\n"
+         "  --audio-bitrate KBPS\n"
+         "                 MP3 bit rate: 32 40 48 56 64 80 96 112 128 (default) 160 192\n"
+         "                 224 256 320\n"
          "  -q, --quiet    no start or progress lines; errors are still reported\n"
          "  --help         this text\n"
          "  --version      the version\n";
@@ -66,6 +74,7 @@ Options optionsFromBytes(std::uint8_t a, std::uint8_t b) {
   o.keyint = keyints[(a / 10) % 4];
   o.block = 16 * (1 + (b + 1u) % 16);
   o.threads = 1 + (b >> 4) % 3u;
+  o.mp3 = (a / 40) % 2 == 1;
   return o;
 }
 
@@ -73,7 +82,7 @@ Parsed parseOptions(int argc, const char* const* argv) {
   Parsed parsed;
   Options& o = parsed.options;
   Explicit given;
-  bool compact = false;
+  bool compact = false, bitrateGiven = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     std::string_view name = arg, value;
@@ -105,6 +114,17 @@ Parsed parseOptions(int argc, const char* const* argv) {
       compact = true;
       continue;
     }
+    if (name == "--audio-codec") {
+      if (!hasValue) {
+        if (i + 1 >= argc) return error("--audio-codec needs a value");
+        value = argv[++i];
+      }
+      if (value != "pcm" && value != "mp3") {
+        return error("--audio-codec needs pcm or mp3, not '" + std::string(value) + "'");
+      }
+      o.mp3 = value == "mp3";
+      continue;
+    }
     struct Numeric {
       std::string_view name;
       std::uint32_t min, max;
@@ -115,6 +135,7 @@ Parsed parseOptions(int argc, const char* const* argv) {
         {"--keyint", 1, kMaxKeyint, "a number of frames from 1 to 1000000"},
         {"--block", 16, 256, "a side from 16 to 256 in steps of 16"},
         {"--threads", 1, kMaxThreads, "a number of workers from 1 to 256"},
+        {"--audio-bitrate", 32, 320, "an MP3 bit rate (32 40 48 56 64 80 96 112 128 160 192 224 256 320)"},
     };
     const Numeric* n = nullptr;
     for (const auto& candidate : numerics) {
@@ -129,7 +150,8 @@ Parsed parseOptions(int argc, const char* const* argv) {
       value = argv[++i];
     }
     std::uint32_t v = 0;
-    if (!parseNumber(value, n->min, n->max, v) || (name == "--block" && v % 16 != 0)) {
+    if (!parseNumber(value, n->min, n->max, v) || (name == "--block" && v % 16 != 0) ||
+        (name == "--audio-bitrate" && !mp3::validBitrate(v))) {
       return error(std::string(name) + " needs " + n->what + ", not '" + std::string(value) + "'");
     }
     if (name == "--level") {
@@ -141,10 +163,14 @@ Parsed parseOptions(int argc, const char* const* argv) {
     } else if (name == "--block") {
       o.block = v;
       given.block = true;
-    } else {
+    } else if (name == "--threads") {
       o.threads = v;
+    } else {
+      o.audioBitrate = v;
+      bitrateGiven = true;
     }
   }
+  if (bitrateGiven && !o.mp3) return error("--audio-bitrate applies to --audio-codec mp3 only");
   if (compact) {
     if (!given.level) o.level = kCompactLevel;
     if (!given.keyint) o.keyint = kCompactKeyint;

@@ -12,8 +12,10 @@ struct Options {
   std::uint32_t block = 32;    // block side in pixels
   unsigned threads = 0;        // coding workers; 0: one per available core
   bool quiet = false;          // no start or progress lines
+  bool mp3 = false;            // sound as MP3 rather than PCM passed through
+  unsigned audioBitrate = 128; // kbit/s, for MP3
 
-  // Today's stream, byte for byte: stored 32x32 blocks, every frame a key frame.
+  // Today's video, byte for byte: stored 32x32 blocks, every frame a key frame.
   bool classic() const { return level == 0 && keyint == 1 && block == 32; }
 };
 

@@ -26,6 +26,10 @@ void makeSoundPropertiesByte();
 // size must be at most flv::kMaxAudioPayload.
 void processAudioU16(Log& log, std::uint32_t time, std::uint32_t size, const std::uint8_t* data);
 
+// Writes the progress line and one audio tag holding one MP3 frame, with the
+// sound byte 0x2F: MP3, 44 kHz, 16-bit, stereo.
+void processAudioMp3(Log& log, std::uint32_t time, std::uint32_t size, const std::uint8_t* data);
+
 // Time of the piece that starts offset bytes into a record stamped time:
 // the record's time plus the duration of the samples before it, wrapped to
 // 32 bits like every FLV time.

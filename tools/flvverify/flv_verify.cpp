@@ -29,6 +29,14 @@ bool findNumber(const std::uint8_t* body, std::size_t size, const char* key, dou
   return false;
 }
 
+// One MPEG-1 Layer III frame at 44.1 kHz, exactly.
+bool isMp3Frame(const std::uint8_t* p, std::uint32_t size) {
+  static const unsigned kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  if (size < 4 || p[0] != 0xFF || (p[1] & 0xFE) != 0xFA || ((p[2] >> 2) & 3) != 0) return false;
+  const unsigned rate = kbps[p[2] >> 4];
+  return rate != 0 && size == 144000 * rate / 44100 + ((p[2] >> 1) & 1);
+}
+
 // A Screen Video body: a key (1) or inter (2) frame, block sides of its own
 // from 16 to 256, the image size of the metadata, then every block of the
 // grid, bottom row first: DataSize 0 (unchanged) or a zlib stream that
@@ -113,7 +121,8 @@ FlvReport verifyFlv(const std::uint8_t* data, std::size_t size) {
         return fail("metadata lacks width or height", pos);
       }
     } else if (tag.type == 8) {
-      if (tag.dataSize < 1 || d[0] != 0x3F) return fail("audio tag without its PCM header byte", pos);
+      if (tag.dataSize < 1 || (d[0] != 0x3F && d[0] != 0x2F)) return fail("audio tag without a PCM or MP3 sound byte", pos);
+      if (d[0] == 0x2F && !isMp3Frame(d + 1, tag.dataSize - 1)) return fail("MP3 tag is not one whole MP3 frame", pos);
       report.tags.push_back(tag);
     } else if (tag.type == 9) {
       if (!sawVideo && tag.dataSize >= 1 && d[0] != 0x13) return fail("first video tag is not a key frame", pos);
