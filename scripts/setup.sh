@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [extra Debian packages...]
 set -euo pipefail
 
-packages=(cmake ninja-build g++ zlib1g-dev libdeflate-dev libmp3lame-dev libgtest-dev libbenchmark-dev ffmpeg flvmeta dpkg-dev groff-base "$@")
+packages=(cmake ninja-build g++ zlib1g-dev libdeflate-dev libmp3lame-dev libgtest-dev libbenchmark-dev ffmpeg flvmeta dpkg-dev groff-base nginx libnginx-mod-rtmp "$@")
 
 missing=()
 for p in "${packages[@]}"; do
