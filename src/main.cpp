@@ -189,13 +189,12 @@ class Run {
       fail("ERRO escrita: %s\n", std::strerror(outputErrno()));
     }
     if (inputErrno() != 0) fail("ERRO leitura: %s\n", std::strerror(inputErrno()));
-    if (got < n && inputStoppedBySignal()) stopBySignal();
+    // Cut short with a stop asked for: the input stalled or ended after it.
+    if (got < n && stopRequests() > 0) stopBySignal();
     return got;
   }
 
   [[noreturn]] void incomplete(std::uint8_t type, std::uint32_t time, std::uint32_t size, std::uint64_t got) {
-    // Asked to stop, and the producer ended mid-record: drop it quietly.
-    if (stopRequests() > 0) stopBySignal();
     fail("ERRO incompleto - tipo:%u - time:%u - tam:%u - lidos:%llu\n", unsigned{type}, time, size,
          static_cast<unsigned long long>(got));
   }

@@ -11,7 +11,6 @@ namespace {
 
 int inputFd = 0;
 int inputError = 0;
-bool inputStopped = false;
 
 // One read() may not exceed this (Linux caps transfers just below 2 GiB).
 constexpr std::size_t kMaxReadChunk = std::size_t{1} << 30;
@@ -22,14 +21,11 @@ std::size_t readInput(std::uint8_t* dst, std::size_t n) {
   // Output tied to input: nothing of an earlier record waits in our buffer
   // while we block on the producer. A failed flush stops the reading, since
   // the run is over anyway.
-  if (!flushOutput() || inputError != 0 || inputStopped) return 0;
+  if (!flushOutput() || inputError != 0) return 0;
   std::size_t got = 0;
   while (got < n) {
     const InputWait wait = waitForInput(inputFd);
-    if (wait == InputWait::Stop) {
-      inputStopped = true;
-      break;
-    }
+    if (wait == InputWait::Stop) break;
     if (wait == InputWait::Error) {
       inputError = errno;
       break;
@@ -49,12 +45,9 @@ std::size_t readInput(std::uint8_t* dst, std::size_t n) {
 
 int inputErrno() { return inputError; }
 
-bool inputStoppedBySignal() { return inputStopped; }
-
 void resetInput(int fd) {
   inputFd = fd;
   inputError = 0;
-  inputStopped = false;
 }
 
 void enlargeInputPipe() { enlargePipe(inputFd); }

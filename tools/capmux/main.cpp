@@ -130,13 +130,46 @@ void putLE32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// Standard output through a buffer of our own: writes complete across
-// partial writes, signals and a descriptor in non-blocking mode.
-struct Output {
-  std::vector<std::uint8_t> buf = std::vector<std::uint8_t>(1 << 20);
-  std::size_t len = 0;
+// The capture stream on standard output, through a buffer of our own:
+// writes complete across partial writes, signals and a descriptor in
+// non-blocking mode.
+class Writer {
+ public:
+  void emit(const void* data, std::size_t n) {
+    if (n == 0) return;
+    if (n > buf_.size() - len_) flush();
+    if (n > buf_.size()) {
+      writeAll(static_cast<const std::uint8_t*>(data), n);
+      return;
+    }
+    std::memcpy(buf_.data() + len_, data, n);
+    len_ += n;
+  }
 
-  void writeAll(const std::uint8_t* p, std::size_t n) {
+  void emitRecord(std::uint8_t type, std::uint32_t time, const std::uint8_t* payload, std::size_t size) {
+    lastTime_ = time;
+    std::uint8_t header[9];
+    header[0] = type;
+    putLE32(header + 1, time);
+    putLE32(header + 5, static_cast<std::uint32_t>(size));
+    emit(header, sizeof header);
+    emit(payload, size);
+  }
+
+  void flush() {
+    writeAll(buf_.data(), len_);
+    len_ = 0;
+  }
+
+  // The end record's time means nothing; keeping the last one keeps the
+  // whole stream in time order.
+  void end() {
+    emitRecord(kEndRecord, lastTime_, nullptr, 0);
+    flush();
+  }
+
+ private:
+  static void writeAll(const std::uint8_t* p, std::size_t n) {
     while (n > 0) {
       const ssize_t put = ::write(1, p, n);
       if (put < 0) {
@@ -154,35 +187,11 @@ struct Output {
       n -= static_cast<std::size_t>(put);
     }
   }
-  void flush() {
-    writeAll(buf.data(), len);
-    len = 0;
-  }
-  void put(const void* data, std::size_t n) {
-    if (n > buf.size() - len) flush();
-    if (n > buf.size()) {
-      writeAll(static_cast<const std::uint8_t*>(data), n);
-      return;
-    }
-    std::memcpy(buf.data() + len, data, n);
-    len += n;
-  }
+
+  std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(1 << 20);
+  std::size_t len_ = 0;
+  std::uint32_t lastTime_ = 0;
 };
-Output out;
-
-void emit(const void* data, std::size_t n) { out.put(data, n); }
-
-std::uint32_t lastTime = 0;
-
-void emitRecord(std::uint8_t type, std::uint32_t time, const std::uint8_t* payload, std::size_t size) {
-  lastTime = time;
-  std::uint8_t header[9];
-  header[0] = type;
-  putLE32(header + 1, time);
-  putLE32(header + 5, static_cast<std::uint32_t>(size));
-  emit(header, sizeof header);
-  emit(payload, size);
-}
 
 // Reads up to n bytes; fewer only at the end of the file or when a stop
 // signal ends the reading (stopped is set then).
@@ -215,7 +224,7 @@ struct AudioSource {
   // Emits the samples from nextSample up to (not including) sample frame
   // end as one record timed by its first sample. Returns false once a file
   // has nothing more to give.
-  bool emitUntil(std::uint64_t end, const std::string& name, bool& stopped) {
+  bool emitUntil(Writer& out, std::uint64_t end, const std::string& name, bool& stopped) {
     if ((file < 0 && !tone) || end <= nextSample) return file >= 0;
     const std::uint64_t count = end - nextSample;
     const auto time = static_cast<std::uint32_t>(nextSample * 1000 / kSampleRate);
@@ -226,7 +235,7 @@ struct AudioSource {
       buf.resize(readUpTo(file, buf.data(), buf.size(), name, stopped));
       if (buf.empty()) return false;
     }
-    emitRecord(kAudioRecord, time, buf.data(), buf.size());
+    out.emitRecord(kAudioRecord, time, buf.data(), buf.size());
     nextSample = end;
     return true;
   }
@@ -268,10 +277,11 @@ int main(int argc, char** argv) {
   const int video = o.video.empty() ? -1 : openInput(o.video);
   const bool live = video == 0;
 
+  Writer out;
   std::uint8_t header[8];
   putLE32(header, o.w);
   putLE32(header + 4, o.h);
-  emit(header, sizeof header);
+  out.emit(header, sizeof header);
 
   const std::size_t frameBytes = std::size_t{4} * o.w * o.h;
   const auto frameLimit = video < 0 || o.secondsGiven ? static_cast<std::uint64_t>(o.seconds * o.fps + 0.5) : UINT64_MAX;
@@ -304,19 +314,16 @@ int main(int argc, char** argv) {
     }
     // Frame i is shown at round(i * 1000 / fps) ms; its interval's audio
     // starts no later, so it goes first.
-    audio.emitUntil((i + 1) * kSampleRate / o.fps, o.audio, stopped);
-    emitRecord(kVideoRecord, frameTime, frame, frameBytes);
+    audio.emitUntil(out, (i + 1) * kSampleRate / o.fps, o.audio, stopped);
+    out.emitRecord(kVideoRecord, frameTime, frame, frameBytes);
     if (live || o.realtime) out.flush();
   }
   // Sound that outlasts the pictures still goes out, an interval at a time.
   if (audio.file >= 0) {
-    for (std::uint64_t k = i + 1; !stopped && stopRequests() == 0 && audio.emitUntil(k * kSampleRate / o.fps, o.audio, stopped);
+    for (std::uint64_t k = i + 1; !stopped && stopRequests() == 0 && audio.emitUntil(out, k * kSampleRate / o.fps, o.audio, stopped);
          ++k) {
     }
   }
-  // The end record's time means nothing; keeping the last one keeps the
-  // whole stream in time order.
-  emitRecord(kEndRecord, lastTime, nullptr, 0);
-  out.flush();
+  out.end();
   return 0;
 }
