@@ -101,18 +101,8 @@ class Run {
 
   // Stops at a record boundary after SIGINT, SIGTERM or SIGHUP: the record in
   // progress is dropped (whole audio pieces already written stay), the
-  // stream ends as every run does, and the process ends by the signal.
-  [[noreturn]] void stopBySignal() {
-    flushSound();
-    deleteBuffers();
-    if (flvStarted) writeUnsignedInt(lastTagSize);
-    if (!flushOutput()) {
-      if (outputErrno() == EPIPE) dieOfSignal(SIGPIPE);
-      log_.error("ERRO escrita: %s\n", std::strerror(outputErrno()));
-      std::exit(EXIT_FAILURE);
-    }
-    dieOfSignal(firstStopSignal());
-  }
+  // stream ends as every run does, and jobdone ends the process by the signal.
+  [[noreturn]] void stopBySignal() { jobdone(false); }
 
   // Writes the run's one error line and ends it with status 1.
   [[noreturn]] CAP2FLV_PRINTF(2, 3) void fail(const char* format, ...) {
