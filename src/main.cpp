@@ -274,7 +274,12 @@ class Run {
   // whose finished frames leave at once as tags. Samples already fed stay
   // in the sound if the record is cut short.
   void readMp3Audio(std::uint32_t time, std::uint32_t size) {
-    mp3Encoder->beginRecord(time);
+    // A new segment sets LAME up again, which allocates.
+    try {
+      mp3Encoder->beginRecord(time);
+    } catch (const std::bad_alloc&) {
+      fail("ERRO memoria: %s\n", "mp3");
+    }
     std::uint64_t got = 0;
     while (got < size) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - got, kAudioStartSize));

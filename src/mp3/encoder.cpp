@@ -82,7 +82,7 @@ void Encoder::beginRecord(std::uint32_t time) {
 }
 
 void Encoder::feed(const std::uint8_t* pcm, std::size_t bytes) {
-  if (!active_) startSegment(0);
+  if (!active_) return;  // only after beginRecord
   while (bytes > 0) {
     // Little-endian sample pairs into host shorts, a chunk at a time.
     std::size_t count = 0;

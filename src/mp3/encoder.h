@@ -50,10 +50,11 @@ class Encoder {
   Encoder& operator=(const Encoder&) = delete;
 
   // A record of sound stamped time begins; may end the current segment
-  // (see above), which emits its last frames.
+  // (see above), which emits its last frames, and start a new one, which
+  // throws std::bad_alloc when LAME cannot be set up.
   void beginRecord(std::uint32_t time);
   // Interleaved little-endian samples of the record, any number of bytes at
-  // a time; finished frames are emitted at once.
+  // a time, after beginRecord; finished frames are emitted at once.
   void feed(const std::uint8_t* pcm, std::size_t bytes);
   // Ends the segment: the frames LAME still holds come out.
   void flush();
