@@ -104,13 +104,15 @@ class Run {
   // stream ends as every run does, and jobdone ends the process by the signal.
   [[noreturn]] void stopBySignal() { jobdone(false); }
 
-  // Writes the run's one error line and ends it with status 1.
+  // Writes the run's one error line and ends it with status 1. The sound
+  // the encoder still holds goes out first, so the error line stays last.
   [[noreturn]] CAP2FLV_PRINTF(2, 3) void fail(const char* format, ...) {
     char line[256];
     va_list args;
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    flushSound();
     log_.error("%s", line);
     jobdone(true);
   }
