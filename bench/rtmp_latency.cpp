@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "../tools/capmux/picture.h"
+#include "support/clients.h"
 #include "support/process.h"
 #include "support/rtmp_server.h"
 #include "support/run.h"
@@ -60,15 +61,6 @@ std::size_t readSome(int fd, std::uint8_t* p, std::size_t n) {
     if (r < 0 && errno == EINTR) continue;
     return r < 0 ? 0 : static_cast<std::size_t>(r);
   }
-}
-
-std::uint32_t crcOfBgr(const std::uint8_t* px, std::vector<std::uint8_t>& bgr) {
-  for (std::size_t i = 0, n = std::size_t{kW} * kH; i < n; ++i) {
-    bgr[3 * i] = px[4 * i + 3];
-    bgr[3 * i + 1] = px[4 * i + 2];
-    bgr[3 * i + 2] = px[4 * i + 1];
-  }
-  return static_cast<std::uint32_t>(crc32(0, bgr.data(), static_cast<uInt>(bgr.size())));
 }
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -171,8 +163,10 @@ int main(int argc, char** argv) {
   // Checksums of what the player must show, computed before the clock starts.
   {
     SyntheticScreen screen(kW, kH);
-    std::vector<std::uint8_t> bgr(std::size_t{3} * kW * kH);
-    for (std::size_t i = 0; i < frames; ++i) byCrc[crcOfBgr(screen.frame(i).data(), bgr)] = i;
+    for (std::size_t i = 0; i < frames; ++i) {
+      const Bytes bgr = bgr24(screen.frame(i));
+      byCrc[static_cast<std::uint32_t>(crc32(0, bgr.data(), static_cast<uInt>(bgr.size())))] = i;
+    }
   }
 
   std::thread producer([&] {

@@ -59,7 +59,9 @@ bool waitReady(int fd, short events) {
 
 InputWait waitForInput(int fd) {
   for (;;) {
-    const int stops = stopRequests();
+    // The signalfd is read only when poll says a signal is waiting, so the
+    // common case costs the poll alone.
+    const int stops = stopsCounted();
     if (stops >= 2) return InputWait::Stop;
     pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd(), POLLIN, 0}};
     const int ready = ::poll(fds, stopFd() >= 0 ? 2 : 1, stops == 1 ? kStallMs : -1);
@@ -67,8 +69,11 @@ InputWait waitForInput(int fd) {
       if (errno == EINTR) continue;
       return InputWait::Error;
     }
+    if (fds[1].revents != 0) {
+      // A second signal, or one that came while nothing arrived.
+      if (stopRequests() >= 2 || fds[0].revents == 0) return InputWait::Stop;
+    }
     if (fds[0].revents != 0) return InputWait::Ready;
-    // Timed out after a first signal, or a signal came while nothing arrived.
-    if (ready == 0 || stopRequests() > stops) return InputWait::Stop;
+    if (ready == 0) return InputWait::Stop;  // stalled after a first signal
   }
 }

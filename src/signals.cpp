@@ -50,6 +50,8 @@ int stopRequests() {
   return stops.count;
 }
 
+int stopsCounted() { return stops.count; }
+
 int firstStopSignal() { return stops.first; }
 
 void dieOfSignal(int sig) {

@@ -23,6 +23,9 @@ int stopFd();
 // Counts the stop signals that have arrived so far and returns the total.
 int stopRequests();
 
+// The total counted so far, without looking for new ones (no system call).
+int stopsCounted();
+
 // The first stop signal that arrived, 0 if none.
 int firstStopSignal();
 

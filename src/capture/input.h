@@ -21,16 +21,14 @@ inline std::uint32_t readLE32(const std::uint8_t* p) {
 }  // namespace capture
 
 // Reads up to n bytes into dst, stopping early only at the end of the input,
-// on an error, or when a stop signal ends the reading (see waitForInput:
-// stopRequests() then tells). Standard
-// output is flushed first, so every tag has left before the filter waits for
-// the producer. Input in non-blocking mode is waited for, never an error.
-// Returns the number of bytes read.
+// on an error, or when a stop signal ends the reading (see waitForInput;
+// stopRequests() then tells). Standard output is flushed first, so every tag
+// has left before the filter waits for the producer. Input in non-blocking
+// mode is waited for, never an error. Returns the number of bytes read.
 std::size_t readInput(std::uint8_t* dst, std::size_t n);
 
 // errno of the first failed read, 0 if none.
 int inputErrno();
-
 
 // Where the stream comes from (standard input unless a test says otherwise).
 void resetInput(int fd);

@@ -1,9 +1,9 @@
 #include "cli/options.h"
 
 #include <charconv>
+#include <string_view>
 
 #include "mp3/encoder.h"
-#include <string_view>
 
 namespace cli {
 

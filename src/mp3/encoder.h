@@ -59,9 +59,6 @@ class Encoder {
   // Ends the segment: the frames LAME still holds come out.
   void flush();
 
-  // Encoder delay plus decoder delay, in samples, of the current segment.
-  std::uint32_t delay() const { return delay_; }
-
  private:
   void startSegment(std::uint32_t time);
   void encode(const short* samples, int count);

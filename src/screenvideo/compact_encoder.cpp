@@ -22,8 +22,7 @@ constexpr std::size_t kMaxBlockData = 0xFFFF;  // a block's DataSize is 16 bits
 
 std::uint32_t ceilDiv(std::uint32_t a, std::uint32_t b) { return a / b + (a % b != 0 ? 1 : 0); }
 
-std::uint8_t* allocate(std::size_t n, std::size_t& footprint) {
-  footprint += n;
+std::uint8_t* allocate(std::size_t n) {
   return new std::uint8_t[n == 0 ? 1 : n];  // left uninitialised: pages are touched only when used
 }
 
@@ -55,7 +54,7 @@ CompactEncoder::CompactEncoder(std::uint32_t w, std::uint32_t h, const CompactSe
   for (auto& wk : workers_) {
     wk.compressor = libdeflate_alloc_compressor(settings.level);
     if (wk.compressor == nullptr) throw std::bad_alloc();
-    wk.scratch.reset(allocate(scratchSize, footprint_));
+    wk.scratch.reset(allocate(scratchSize));
   }
   auto bound = [&](std::uint32_t s) {
     return libdeflate_zlib_compress_bound(workers_[0].compressor, kBytesPerCodedPixel * s * s);
@@ -74,9 +73,9 @@ CompactEncoder::CompactEncoder(std::uint32_t w, std::uint32_t h, const CompactSe
   }
 
   const std::size_t blocks = grid_.count();
-  current_.reset(allocate(frameBytes_, footprint_));
-  previous_.reset(allocate(frameBytes_, footprint_));
-  slots_.reset(allocate(blocks * slotSize_, footprint_));
+  current_.reset(allocate(frameBytes_));
+  previous_.reset(allocate(frameBytes_));
+  slots_.reset(allocate(blocks * slotSize_));
   slotLen_.assign(blocks, 0);
   split_.assign(blocks, 0);
   changed_.assign(blocks, 0);
@@ -84,14 +83,13 @@ CompactEncoder::CompactEncoder(std::uint32_t w, std::uint32_t h, const CompactSe
   smallPending_.assign(small_.count(), 0);
   smallData_.assign(small_.count(), nullptr);
   smallLen_.assign(small_.count(), 0);
-  footprint_ += blocks * (2 * sizeof(std::uint32_t)) + small_.count() * (1 + sizeof(void*) + 2);
 
   const std::size_t mostBlocks = std::max({blocks, small_.count(), empty_.count()});
   packetSize_ = std::min<std::size_t>(settings.maxPacket, kFrameHeaderSize + 2 * mostBlocks + blocks * slotSize_);
   if (kFrameHeaderSize + 2 * mostBlocks + 2 + kMaxBlockData > settings.maxPacket) {
     throw std::invalid_argument("CompactEncoder: a tag cannot hold one block");
   }
-  packet_.reset(allocate(packetSize_, footprint_));
+  packet_.reset(allocate(packetSize_));
   // Bands are handed out top first, as they arrive; block rows count from the bottom.
   codeBand_ = [this](std::size_t k, unsigned worker) {
     codeBlockRow(grid_.rows - 1 - static_cast<std::uint32_t>(k), worker);

@@ -71,9 +71,6 @@ class CompactEncoder {
   // Blocks compressed so far (small blocks count one each), for tests and benchmarks.
   std::uint64_t blocksCompressed() const;
 
-  // Bytes allocated for the run (buffers, kept blocks, scratch).
-  std::size_t footprint() const { return footprint_; }
-
  private:
   struct Grid {
     std::uint32_t side = 0, cols = 0, rows = 0;
@@ -120,7 +117,6 @@ class CompactEncoder {
   std::vector<Worker> workers_;
   std::unique_ptr<Workers> pool_;
   Workers::Work codeBand_;
-  std::size_t footprint_ = 0;
 };
 
 }  // namespace screenvideo

@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "capture/input.h"
 #include "support/run.h"
 
 class Capture {
@@ -79,16 +80,12 @@ struct CaptureRecord {
 // Splits a capture stream into its records; whole is false when it ends
 // inside one (that record is then cut short).
 inline std::vector<CaptureRecord> captureRecords(const Bytes& stream, bool& whole) {
-  auto le32 = [&](std::size_t at) {
-    return std::uint32_t{stream[at]} | std::uint32_t{stream[at + 1]} << 8 | std::uint32_t{stream[at + 2]} << 16 |
-           std::uint32_t{stream[at + 3]} << 24;
-  };
   std::vector<CaptureRecord> out;
   std::size_t pos = 8;
   whole = true;
   while (pos + 9 <= stream.size()) {
-    CaptureRecord r{stream[pos], le32(pos + 1), {}};
-    const std::uint32_t size = le32(pos + 5);
+    CaptureRecord r{stream[pos], capture::readLE32(&stream[pos + 1]), {}};
+    const std::uint32_t size = capture::readLE32(&stream[pos + 5]);
     pos += 9;
     const std::size_t n = std::min<std::size_t>(size, stream.size() - pos);
     whole = whole && n == size;
